@@ -1,0 +1,22 @@
+// Questions on the terminal.
+#pragma once
+
+#include <optional>
+#include <string>
+
+namespace rk {
+
+// Prints the prompt and reads the answer: a line of standard input, or, for a
+// hidden question, a password read without echo and returned as its crypt
+// hash. Nothing for an empty answer. Ends the run (status 1) when no answer
+// can be read.
+std::optional<std::string> ask(bool hidden, const char* format, ...)
+    __attribute__((format(printf, 2, 3)));
+
+// Asks until the answer is one of y, Y, n, N; end of input counts as no.
+bool ask_yes_no(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// Fills salt with two characters of the crypt salt alphabet and a terminator.
+void make_salt(char* salt);
+
+}  // namespace rk

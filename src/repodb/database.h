@@ -1,0 +1,39 @@
+// The repository user database: open repositories, their users in memory,
+// and the files the users are read from and written back to.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace rk {
+
+// An optional text handed in: absent leaves a field alone, empty sets it empty.
+using field_arg = std::optional<std::string_view>;
+
+// Opens the repository at location: its handle (0-127), or -1.
+int repo_open(const std::string& location, bool use_cvs);
+// Writes every registered file back if anything changed (and commits a
+// checkout): 0, or -1 when the changes could not be saved.
+int repo_sync(int handle);
+// Syncs and releases the repository: 0, or -1 for a bad handle or when the
+// changes could not be saved.
+int repo_close(int handle);
+void repo_close_all();
+
+int _set_user_info(int handle, std::string_view name, field_arg hash, field_arg sys_user,
+                   field_arg email);
+int _get_user_info(int handle, std::string_view name, std::optional<std::string>* hash,
+                   std::optional<std::string>* sys_user, std::optional<std::string>* email);
+int _del_user(int handle, std::string_view name);
+int _rename_user(int handle, std::string_view old_name, std::string_view new_name);
+// The names in list order, or nothing for a bad handle or an empty repository.
+std::optional<std::vector<std::string>> _list_users(int handle);
+
+// The location without its method prefix (":method:"), or nothing when the
+// prefix has no closing ':'.
+std::optional<std::string_view> strip_method(std::string_view location);
+bool is_regular_file(const std::string& path);
+
+}  // namespace rk

@@ -1,0 +1,38 @@
+// The files that hold users: the repository's passwd and users files and the
+// host-wide password file.
+#pragma once
+
+#include <cstdio>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "repodb/hfile.h"
+#include "repodb/user_list.h"
+
+namespace rk {
+
+class temp_file;
+class write_batch;
+
+// The line without the whitespace around it, or nothing for a blank line.
+std::optional<std::string_view> trim_line(std::string_view line);
+
+// Stores the user of one trimmed "name:hash[:system user]" line: 0, or -1.
+int handle_pass_line(int handle, std::string_view line);
+
+// Writes u as "name:hash:system user", absent fields empty.
+void put_pass_line(std::FILE* out, const user& u);
+
+int passwd_read(hfile& file);
+int passwd_write(const hfile& file, write_batch& batch);
+int users_read(hfile& file);
+int users_write(const hfile& file, write_batch& batch);
+int sys_passwd_read(hfile& file);
+int sys_passwd_write(const hfile& file, write_batch& batch);
+
+// Adds to batch the move of the finished file from onto to, done when the
+// batch commits; across file systems from is first copied beside to.
+int move_file(write_batch& batch, temp_file from, const std::string& to);
+
+}  // namespace rk

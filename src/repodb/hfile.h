@@ -1,0 +1,29 @@
+// A file of a repository that holds users: where it is and how it is read and
+// written back.
+#pragma once
+
+#include <string>
+
+namespace rk {
+
+struct repo;
+class write_batch;
+
+struct hfile {
+  repo* owner;
+  std::string path;
+  // Stores the file's users in the repository: 0 or more, or negative.
+  int (*read)(hfile& file);
+  // Writes the repository's users to a new version of the file and adds it to
+  // the batch: 0, or -1 (reported) when it cannot.
+  int (*write)(const hfile& file, write_batch& batch);
+};
+
+// Registers name (absolute, or inside the repository's CVSROOT) and reads it:
+// 1 when registered, 0 when not.
+int hfile_add(repo& owner, const std::string& name, bool may_create, int (*read)(hfile&),
+              int (*write)(const hfile&, write_batch&));
+int hfile_read(hfile& file);
+int hfile_write(const hfile& file, write_batch& batch);
+
+}  // namespace rk

@@ -1,0 +1,30 @@
+// One open repository, as the database and its file operations see it.
+#pragma once
+
+#include <list>
+#include <string>
+
+#include "repodb/hfile.h"
+#include "repodb/user_list.h"
+
+namespace rk {
+
+struct repo {
+  bool modified = false;
+  bool use_cvs = false;
+  // Set when a checkout holds changes that could not be committed.
+  bool keep_workdir = false;
+  std::string workdir;
+  std::string root;
+  std::list<hfile> files;  // most recently registered first
+  user_list users;
+};
+
+inline constexpr int repo_table_size = 128;
+
+// The repository in the slot, or nothing for a bad handle or an empty slot.
+repo* repo_at(int handle);
+// The slot that holds r, or -1.
+int repo_handle(const repo* r);
+
+}  // namespace rk

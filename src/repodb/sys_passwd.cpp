@@ -1,0 +1,192 @@
+// The host-wide password file: one section of users per repository, headed
+// by the repository's directory and ended by an empty line.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "fixed_paths.h"
+#include "repodb/database.h"
+#include "repodb/file_formats.h"
+#include "repodb/line_reader.h"
+#include "repodb/replacement.h"
+#include "repodb/repo.h"
+
+namespace rk {
+namespace {
+
+const std::string move_failure = std::string("Error renaming our temp file to") +
+                                 fixed_paths::sys_passwd +
+                                 "\nso changes will _not_ be saved (we'll remove the temp "
+                                 "file\nof course. Error was: ";
+
+bool is_header(std::string_view line, std::string_view section) {
+  auto trimmed = trim_line(line);
+  return trimmed && trimmed->front() != '#' && *trimmed == section;
+}
+
+// A remote repository worked on through a checkout never uses the host file.
+bool may_use_host_file(const repo& r) {
+  return !r.use_cvs || r.root.starts_with('/') || r.root.starts_with(":local:");
+}
+
+int read_section(line_reader& lines, int handle) {
+  std::string_view line;
+  while (lines.next(line)) {
+    if (line == "\n") return 0;
+    auto trimmed = trim_line(line);
+    if (!trimmed || trimmed->front() == '#') continue;
+    if (handle_pass_line(handle, *trimmed) < 0) {
+      std::fprintf(stderr, "Invalid line %d in %s\n", lines.number(), fixed_paths::sys_passwd);
+      return -1;
+    }
+  }
+  return 0;
+}
+
+void put(std::FILE* out, std::string_view text) { std::fwrite(text.data(), 1, text.size(), out); }
+
+void put_section(std::FILE* out, std::string_view section, const user_list& users) {
+  put(out, section);
+  put(out, "\n");
+  for (const user& u : users) put_pass_line(out, u);
+  put(out, "\n");
+}
+
+// Copies a line that is not this repository's. A line of only blanks stays
+// as it is: trimmed to an empty line it would end the section it stands in.
+void copy_line(std::FILE* out, std::string_view line) {
+  auto trimmed = trim_line(line);
+  std::string_view text = trimmed ? *trimmed : line;
+  if (!text.empty() && text.back() == '\n') text.remove_suffix(1);
+  put(out, text);
+  put(out, "\n");
+}
+
+// Copies in to out with this repository's section replaced by its users; the
+// section is added at the end when the file has none.
+int copy_replacing_section(line_reader& lines, std::FILE* out, std::string_view section,
+                           const user_list& users) {
+  bool replaced = false;
+  bool after_empty_line = true;
+  std::string_view line;
+  while (lines.next(line)) {
+    if (!replaced && is_header(line, section)) {
+      put_section(out, section, users);
+      replaced = true;
+      after_empty_line = true;
+      while (lines.next(line) && line != "\n") {
+      }
+      continue;
+    }
+    copy_line(out, line);
+    after_empty_line = line == "\n";
+  }
+  if (lines.failed()) return -1;
+  if (!replaced) {
+    // Without an empty line before it, the header would be read as a user of
+    // the section above.
+    if (!after_empty_line) put(out, "\n");
+    put_section(out, section, users);
+  }
+  return 0;
+}
+
+void report_move_failure() {
+  std::fputs(move_failure.c_str(), stderr);
+  std::perror(nullptr);
+}
+
+bool on_same_file_system(const std::string& path, const std::string& dir) {
+  struct stat a {}, b {};
+  return stat(path.c_str(), &a) == 0 && stat(dir.c_str(), &b) == 0 && a.st_dev == b.st_dev;
+}
+
+int copy_contents(const std::string& from, std::FILE* to) {
+  int fd = open(from.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return -1;
+  std::vector<char> block(1 << 16);
+  ssize_t got = 0;
+  while ((got = read(fd, block.data(), block.size())) > 0) {
+    if (std::fwrite(block.data(), 1, static_cast<std::size_t>(got), to) !=
+        static_cast<std::size_t>(got)) {
+      break;
+    }
+  }
+  int saved = errno;
+  close(fd);
+  errno = saved;
+  return got == 0 ? 0 : -1;
+}
+
+}  // namespace
+
+int sys_passwd_read(hfile& file) {
+  const repo& r = *file.owner;
+  if (!may_use_host_file(r)) return -1;
+  auto section = strip_method(r.root);
+  if (!section) return -1;
+  input_file in = open_input(file.path, "closing");
+  if (!in) return -1;
+  line_reader lines(in.get());
+  std::string_view line;
+  while (lines.next(line)) {
+    if (is_header(line, *section)) return read_section(lines, repo_handle(&r));
+  }
+  if (lines.failed()) {
+    std::perror(file.path.c_str());
+    return -1;
+  }
+  return 0;
+}
+
+int sys_passwd_write(const hfile& file, write_batch& batch) {
+  const repo& r = *file.owner;
+  auto section = strip_method(r.root);
+  if (!section) return -1;
+  input_file in = open_input(file.path, "fclose");
+  if (!in) return -1;
+  const char* failed_call = nullptr;
+  auto out = temp_file::create(fixed_paths::temp_dir, true, failed_call);
+  if (!out) {
+    std::perror(std::string_view(failed_call) == "fdopen" ? "fdopen (big trouble in hyperspace!)"
+                                                          : failed_call);
+    return -1;
+  }
+  line_reader lines(in.get());
+  if (copy_replacing_section(lines, out->stream(), *section, r.users) != 0) {
+    std::perror(file.path.c_str());
+    return -1;
+  }
+  const std::string target = rewrite_target(file.path);
+  if (out->finish(status_or_new(target)) != 0) {
+    std::perror("fclose");
+    return -1;
+  }
+  return move_file(batch, std::move(*out), target);
+}
+
+int move_file(write_batch& batch, temp_file from, const std::string& to) {
+  const std::string dir = directory_of(to);
+  if (on_same_file_system(from.path(), dir)) {
+    batch.add(std::move(from), to, move_failure);
+    return 0;
+  }
+  // Across file systems a rename cannot replace the file in one step: copy
+  // the content beside it first, so the last step is still a rename.
+  const char* failed_call = nullptr;
+  auto copy = temp_file::create(dir, true, failed_call);
+  if (!copy || copy_contents(from.path(), copy->stream()) != 0 ||
+      copy->finish(status_or_new(to)) != 0) {
+    report_move_failure();
+    return -1;
+  }
+  batch.add(std::move(*copy), to, move_failure);
+  return 0;
+}
+
+}  // namespace rk

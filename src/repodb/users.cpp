@@ -1,0 +1,89 @@
+// The user operations of the database.
+#include <cstdio>
+#include <string>
+
+#include "repodb/database.h"
+#include "repodb/repo.h"
+
+namespace rk {
+namespace {
+
+void store(std::optional<std::string>& field, field_arg value, repo& r) {
+  if (!value) return;
+  field.emplace(*value);
+  r.modified = true;
+}
+
+void copy_out(std::optional<std::string>* out, const std::optional<std::string>& field) {
+  if (out) *out = field;
+}
+
+}  // namespace
+
+int _set_user_info(int handle, std::string_view name, field_arg hash, field_arg sys_user,
+                   field_arg email) {
+  repo* r = repo_at(handle);
+  if (!r) return -1;
+  user* u = r->users.find(name);
+  if (!u) {
+    u = &r->users.append(name);
+    r->modified = true;
+  }
+  store(u->hash, hash, *r);
+  store(u->sys_user, sys_user, *r);
+  store(u->email, email, *r);
+  return 0;
+}
+
+int _get_user_info(int handle, std::string_view name, std::optional<std::string>* hash,
+                   std::optional<std::string>* sys_user, std::optional<std::string>* email) {
+  repo* r = repo_at(handle);
+  if (!r) return -1;
+  const user* u = r->users.find(name);
+  if (!u) return -1;
+  copy_out(hash, u->hash);
+  copy_out(sys_user, u->sys_user);
+  copy_out(email, u->email);
+  return 0;
+}
+
+int _del_user(int handle, std::string_view name) {
+  repo* r = repo_at(handle);
+  if (!r || !r->users.erase(name)) return -1;
+  r->modified = true;
+  return 0;
+}
+
+int _rename_user(int handle, std::string_view old_name, std::string_view new_name) {
+  repo* r = repo_at(handle);
+  if (!r) return -1;
+  if (r->users.find(new_name)) {
+    std::fprintf(stderr, "%.*s: user already exists\n", static_cast<int>(new_name.size()),
+                 new_name.data());
+    return -1;
+  }
+  user* u = r->users.find(old_name);
+  if (!u) {
+    std::fprintf(stderr, "%.*s: user doesn't exist\n", static_cast<int>(old_name.size()),
+                 old_name.data());
+    return -1;
+  }
+  r->users.rename(*u, new_name);
+  r->modified = true;
+  return 0;
+}
+
+std::optional<std::vector<std::string>> _list_users(int handle) {
+  repo* r = repo_at(handle);
+  if (!r) return std::nullopt;
+  if (r->users.size() == 0) {
+    std::fputs("No users in database\n", stderr);
+    return std::nullopt;
+  }
+  std::vector<std::string> names;
+  names.reserve(r->users.size());
+  for (const user& u : r->users) names.push_back(u.name);
+  return names;
+}
+
+}  // namespace rk
