@@ -1,0 +1,90 @@
+#include "pty_session.h"
+
+#include <poll.h>
+#include <pty.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <stdexcept>
+#include <thread>
+
+#include "harness.h"
+
+namespace rk_test {
+
+pty_session::pty_session(const std::vector<std::string>& args) {
+  std::vector<std::string> argv{sandbox_tool()};
+  argv.insert(argv.end(), args.begin(), args.end());
+  pid_t pid = forkpty(&master_, nullptr, nullptr, nullptr);
+  if (pid < 0) throw std::runtime_error("forkpty");
+  if (pid == 0) {
+    std::vector<char*> pointers;
+    for (auto& arg : argv) pointers.push_back(arg.data());
+    pointers.push_back(nullptr);
+    execv(pointers[0], pointers.data());
+    _exit(127);
+  }
+  child_ = pid;
+}
+
+pty_session::~pty_session() {
+  if (child_ > 0) {
+    kill(child_, SIGKILL);
+    waitpid(child_, nullptr, 0);
+  }
+  if (master_ >= 0) close(master_);
+}
+
+bool pty_session::read_some(int timeout_ms) {
+  pollfd fd{master_, POLLIN, 0};
+  if (poll(&fd, 1, timeout_ms) <= 0) return false;
+  char buffer[4096];
+  ssize_t got = read(master_, buffer, sizeof buffer);
+  if (got <= 0) return false;  // EIO: the tool has closed the terminal
+  screen_.append(buffer, static_cast<std::size_t>(got));
+  return true;
+}
+
+void pty_session::expect(const std::string& text) {
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  for (;;) {
+    auto found = screen_.find(text, matched_);
+    if (found != std::string::npos) {
+      matched_ = found + text.size();
+      return;
+    }
+    if (std::chrono::steady_clock::now() > deadline || !read_some(20000)) {
+      throw std::runtime_error("never saw \"" + text + "\" on:\n" + screen_);
+    }
+  }
+}
+
+void pty_session::wait_for_echo_off() {
+  for (int i = 0; i < 2000; ++i) {
+    termios settings{};
+    if (tcgetattr(master_, &settings) == 0 && !(settings.c_lflag & ECHO)) return;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  throw std::runtime_error("the echo stayed on");
+}
+
+void pty_session::type(const std::string& keys) {
+  if (write(master_, keys.data(), keys.size()) != static_cast<ssize_t>(keys.size())) {
+    throw std::runtime_error("cannot type");
+  }
+}
+
+int pty_session::finish() {
+  while (read_some(20000)) {
+  }
+  int status = 0;
+  while (waitpid(child_, &status, 0) < 0 && errno == EINTR) {
+  }
+  child_ = -1;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+}  // namespace rk_test

@@ -1,0 +1,34 @@
+// The tool on a real pseudo-terminal, answered as a person types.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace rk_test {
+
+class pty_session {
+ public:
+  explicit pty_session(const std::vector<std::string>& args);
+  ~pty_session();
+  pty_session(const pty_session&) = delete;
+  pty_session& operator=(const pty_session&) = delete;
+
+  // Waits until the terminal shows text after what was already matched.
+  void expect(const std::string& text);
+  // Waits until the tool has turned the terminal's echo off.
+  void wait_for_echo_off();
+  void type(const std::string& keys);
+  // Reads to the end and returns the tool's exit status.
+  int finish();
+  const std::string& screen() const { return screen_; }
+
+ private:
+  bool read_some(int timeout_ms);
+
+  int master_ = -1;
+  int child_ = -1;
+  std::string screen_;
+  std::size_t matched_ = 0;
+};
+
+}  // namespace rk_test
