@@ -2,7 +2,6 @@
 // host-wide password file.
 #pragma once
 
-#include <cstdio>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -13,6 +12,7 @@
 namespace rk {
 
 class temp_file;
+class text_writer;
 class write_batch;
 
 // The line without the whitespace around it, or nothing for a blank line.
@@ -22,7 +22,7 @@ std::optional<std::string_view> trim_line(std::string_view line);
 int handle_pass_line(int handle, std::string_view line);
 
 // Writes u as "name:hash:system user", absent fields empty.
-void put_pass_line(std::FILE* out, const user& u);
+void put_pass_line(text_writer& out, const user& u);
 
 int passwd_read(hfile& file);
 int passwd_write(const hfile& file, write_batch& batch);

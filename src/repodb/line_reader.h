@@ -1,8 +1,8 @@
 // Reading a text file a whole line at a time, whatever the line's length.
 #pragma once
 
+#include <array>
 #include <cstdio>
-#include <cstdlib>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -11,22 +11,32 @@ namespace rk {
 
 class line_reader {
  public:
-  explicit line_reader(std::FILE* file) : file_(file) {}
+  // Reads all of file; failed() tells whether that worked.
+  explicit line_reader(std::FILE* file);
 
   // The next line with its newline (the last line may have none), or false at
-  // the end of the file or on a read error (see failed()).
+  // the end of the file.
   bool next(std::string_view& line);
-  bool failed() const { return std::ferror(file_) != 0; }
+  // The line a few lines after the one next() gave last (empty near the
+  // end), so that a reader can fetch what it will need early.
+  std::string_view ahead() const { return upcoming_[(first_ + lookahead - 1) % lookahead]; }
+  bool failed() const { return failed_; }
+  // The whole file as read.
+  std::shared_ptr<const std::string> content() const { return content_; }
   int number() const { return number_; }
 
  private:
-  struct buffer_free {
-    void operator()(char* buffer) const { std::free(buffer); }
-  };
-  std::FILE* file_;
-  std::unique_ptr<char, buffer_free> buffer_;
-  std::size_t capacity_ = 0;
+  static constexpr std::size_t lookahead = 16;
+  // The line at the scan position (empty at the end); moves the scan on.
+  std::string_view scan_line();
+
+  std::shared_ptr<std::string> content_ = std::make_shared<std::string>();
+  std::size_t scanned_ = 0;
+  // The next lookahead lines, the first of them at first_.
+  std::array<std::string_view, lookahead> upcoming_{};
+  std::size_t first_ = 0;
   int number_ = 0;
+  bool failed_ = false;
 };
 
 // A file opened for reading, closed with the file.
@@ -40,5 +50,8 @@ using input_file = std::unique_ptr<std::FILE, read_closer>;
 
 // Opens path for reading; reports it perror style when that fails.
 input_file open_input(const std::string& path, const char* close_failure_word);
+
+// Files of a million users are written in large blocks.
+inline constexpr std::size_t io_buffer_size = 1 << 20;
 
 }  // namespace rk

@@ -8,6 +8,7 @@
 #include "repodb/line_reader.h"
 #include "repodb/replacement.h"
 #include "repodb/repo.h"
+#include "repodb/text_writer.h"
 
 namespace rk {
 namespace {
@@ -21,32 +22,35 @@ bool is_skipped(std::optional<std::string_view> trimmed) {
   return !trimmed || trimmed->front() == '#';
 }
 
-void put(std::FILE* out, std::string_view text) { std::fwrite(text.data(), 1, text.size(), out); }
 
-// An absent field is written as empty text.
-std::string_view text_of(const std::optional<std::string>& field) {
-  return field ? std::string_view(*field) : std::string_view();
+// The name in a line of either file, as far as a guess needs it.
+std::string_view name_in(std::string_view line) {
+  auto trimmed = trim_line(line);
+  return trimmed ? trimmed->substr(0, trimmed->find(':')) : std::string_view();
 }
 
 // Reads path line by line, handing each line that is not blank or a comment
 // to handle_line; what_file names the file in "Invalid line" reports.
 template <typename LineHandler>
-int read_records(const std::string& path, const char* what_file, LineHandler handle_line) {
-  input_file in = open_input(path, "fclose");
+int read_records(const hfile& file, const char* what_file, LineHandler handle_line) {
+  input_file in = open_input(file.path, "fclose");
   if (!in) return -1;
   line_reader lines(in.get());
+  if (lines.failed()) {
+    std::perror(file.path.c_str());
+    return -1;
+  }
+  // The users' texts stay where they were read, not copied line by line.
+  file.owner->users.keep_text(lines.content());
   std::string_view line;
   while (lines.next(line)) {
+    file.owner->users.prefetch(name_in(lines.ahead()));
     auto trimmed = trim_line(line);
     if (is_skipped(trimmed)) continue;
     if (handle_line(*trimmed) < 0) {
       std::fprintf(stderr, "Invalid line %d in %s\n", lines.number(), what_file);
       return -1;
     }
-  }
-  if (lines.failed()) {
-    std::perror(path.c_str());
-    return -1;
   }
   return 0;
 }
@@ -58,7 +62,10 @@ int write_records(const hfile& file, write_batch& batch, bool holds_passwords,
   const std::string target = rewrite_target(file.path);
   auto out = create_beside(target, holds_passwords);
   if (!out) return -1;
-  for (const user& u : file.owner->users) write_user(out->stream(), u);
+  {
+    text_writer writer(out->stream());
+    file.owner->users.for_each([&writer, &write_user](const user& u) { write_user(writer, u); });
+  }
   return stage_beside(batch, std::move(*out), target);
 }
 
@@ -91,18 +98,18 @@ int handle_pass_line(int handle, std::string_view line) {
   return 0;
 }
 
-void put_pass_line(std::FILE* out, const user& u) {
-  put(out, u.name);
-  put(out, ":");
-  put(out, text_of(u.hash));
-  put(out, ":");
-  put(out, text_of(u.sys_user));
-  put(out, "\n");
+void put_pass_line(text_writer& out, const user& u) {
+  out.put(u.name);
+  out.put(":");
+  out.put(u.hash.value_or(""));
+  out.put(":");
+  out.put(u.sys_user.value_or(""));
+  out.put("\n");
 }
 
 int passwd_read(hfile& file) {
   int handle = repo_handle(file.owner);
-  return read_records(file.path, "password file",
+  return read_records(file, "password file",
                       [handle](std::string_view line) { return handle_pass_line(handle, line); });
 }
 
@@ -111,26 +118,26 @@ int passwd_write(const hfile& file, write_batch& batch) {
 }
 
 int users_read(hfile& file) {
-  int handle = repo_handle(file.owner);
-  return read_records(file.path, "users file", [handle](std::string_view line) {
+  repo& owner = *file.owner;
+  return read_records(file, "users file", [&owner](std::string_view line) {
     auto colon = line.find(':');
     if (colon == std::string_view::npos) return -1;
-    std::string_view name = line.substr(0, colon);
     // The users file only adds addresses to users the password file has.
-    if (_get_user_info(handle, name, nullptr, nullptr, nullptr) == 0) {
-      _set_user_info(handle, name, std::nullopt, std::nullopt, line.substr(colon + 1));
+    if (user* u = owner.users.find(line.substr(0, colon))) {
+      owner.users.set(u->email, line.substr(colon + 1));
+      owner.modified = true;
     }
     return 0;
   });
 }
 
 int users_write(const hfile& file, write_batch& batch) {
-  return write_records(file, batch, false, [](std::FILE* out, const user& u) {
+  return write_records(file, batch, false, [](text_writer& out, const user& u) {
     if (!u.email) return;
-    put(out, u.name);
-    put(out, ":");
-    put(out, *u.email);
-    put(out, "\n");
+    out.put(u.name);
+    out.put(":");
+    out.put(*u.email);
+    out.put("\n");
   });
 }
 

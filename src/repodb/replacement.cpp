@@ -1,5 +1,7 @@
 #include "repodb/replacement.h"
 
+#include "repodb/line_reader.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -42,6 +44,7 @@ std::optional<temp_file> temp_file::create(const std::string& dir, bool holds_pa
     failed_call = "fdopen";
     return std::nullopt;
   }
+  std::setvbuf(stream.get(), nullptr, _IOFBF, io_buffer_size);
   return temp_file(std::move(name), std::move(stream), holds_passwords);
 }
 

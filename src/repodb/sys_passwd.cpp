@@ -15,6 +15,7 @@
 #include "repodb/line_reader.h"
 #include "repodb/replacement.h"
 #include "repodb/repo.h"
+#include "repodb/text_writer.h"
 
 namespace rk {
 namespace {
@@ -48,29 +49,28 @@ int read_section(line_reader& lines, int handle) {
   return 0;
 }
 
-void put(std::FILE* out, std::string_view text) { std::fwrite(text.data(), 1, text.size(), out); }
-
-void put_section(std::FILE* out, std::string_view section, const user_list& users) {
-  put(out, section);
-  put(out, "\n");
-  for (const user& u : users) put_pass_line(out, u);
-  put(out, "\n");
+void put_section(text_writer& out, std::string_view section, const user_list& users) {
+  out.put(section);
+  out.put("\n");
+  users.for_each([&out](const user& u) { put_pass_line(out, u); });
+  out.put("\n");
 }
 
 // Copies a line that is not this repository's. A line of only blanks stays
 // as it is: trimmed to an empty line it would end the section it stands in.
-void copy_line(std::FILE* out, std::string_view line) {
+void copy_line(text_writer& out, std::string_view line) {
   auto trimmed = trim_line(line);
   std::string_view text = trimmed ? *trimmed : line;
   if (!text.empty() && text.back() == '\n') text.remove_suffix(1);
-  put(out, text);
-  put(out, "\n");
+  out.put(text);
+  out.put("\n");
 }
 
 // Copies in to out with this repository's section replaced by its users; the
 // section is added at the end when the file has none.
-int copy_replacing_section(line_reader& lines, std::FILE* out, std::string_view section,
+int copy_replacing_section(line_reader& lines, text_writer& out, std::string_view section,
                            const user_list& users) {
+  if (lines.failed()) return -1;
   bool replaced = false;
   bool after_empty_line = true;
   std::string_view line;
@@ -86,11 +86,10 @@ int copy_replacing_section(line_reader& lines, std::FILE* out, std::string_view 
     copy_line(out, line);
     after_empty_line = line == "\n";
   }
-  if (lines.failed()) return -1;
   if (!replaced) {
     // Without an empty line before it, the header would be read as a user of
     // the section above.
-    if (!after_empty_line) put(out, "\n");
+    if (!after_empty_line) out.put("\n");
     put_section(out, section, users);
   }
   return 0;
@@ -133,13 +132,13 @@ int sys_passwd_read(hfile& file) {
   input_file in = open_input(file.path, "closing");
   if (!in) return -1;
   line_reader lines(in.get());
-  std::string_view line;
-  while (lines.next(line)) {
-    if (is_header(line, *section)) return read_section(lines, repo_handle(&r));
-  }
   if (lines.failed()) {
     std::perror(file.path.c_str());
     return -1;
+  }
+  std::string_view line;
+  while (lines.next(line)) {
+    if (is_header(line, *section)) return read_section(lines, repo_handle(&r));
   }
   return 0;
 }
@@ -158,10 +157,12 @@ int sys_passwd_write(const hfile& file, write_batch& batch) {
     return -1;
   }
   line_reader lines(in.get());
-  if (copy_replacing_section(lines, out->stream(), *section, r.users) != 0) {
+  text_writer writer(out->stream());
+  if (copy_replacing_section(lines, writer, *section, r.users) != 0) {
     std::perror(file.path.c_str());
     return -1;
   }
+  writer.flush();
   const std::string target = rewrite_target(file.path);
   if (out->finish(status_or_new(target)) != 0) {
     std::perror("fclose");

@@ -8,14 +8,19 @@
 namespace rk {
 namespace {
 
-void store(std::optional<std::string>& field, field_arg value, repo& r) {
+void store(std::optional<std::string_view>& field, field_arg value, repo& r) {
   if (!value) return;
-  field.emplace(*value);
+  r.users.set(field, *value);
   r.modified = true;
 }
 
-void copy_out(std::optional<std::string>* out, const std::optional<std::string>& field) {
-  if (out) *out = field;
+void copy_out(std::optional<std::string>* out, std::optional<std::string_view> field) {
+  if (!out) return;
+  if (field) {
+    out->emplace(*field);
+  } else {
+    out->reset();
+  }
 }
 
 }  // namespace
@@ -24,14 +29,12 @@ int _set_user_info(int handle, std::string_view name, field_arg hash, field_arg 
                    field_arg email) {
   repo* r = repo_at(handle);
   if (!r) return -1;
-  user* u = r->users.find(name);
-  if (!u) {
-    u = &r->users.append(name);
-    r->modified = true;
-  }
-  store(u->hash, hash, *r);
-  store(u->sys_user, sys_user, *r);
-  store(u->email, email, *r);
+  bool created = false;
+  user& u = r->users.find_or_append(name, created);
+  if (created) r->modified = true;
+  store(u.hash, hash, *r);
+  store(u.sys_user, sys_user, *r);
+  store(u.email, email, *r);
   return 0;
 }
 
@@ -82,7 +85,7 @@ std::optional<std::vector<std::string>> _list_users(int handle) {
   }
   std::vector<std::string> names;
   names.reserve(r->users.size());
-  for (const user& u : r->users) names.push_back(u.name);
+  r->users.for_each([&names](const user& u) { names.emplace_back(u.name); });
   return names;
 }
 
