@@ -33,7 +33,11 @@ std::optional<std::string> ask_plain() {
   ssize_t length = getline(&raw, &capacity, stdin);
   std::unique_ptr<char, buffer_free> buffer(raw);
   if (length < 0) {
-    std::perror("fgets");
+    if (std::ferror(stdin)) {
+      std::perror("fgets");
+    } else {
+      std::fputs("fgets: end of input\n", stderr);
+    }
     std::exit(1);
   }
   std::string answer(raw, static_cast<std::size_t>(length));

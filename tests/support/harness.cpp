@@ -1,5 +1,6 @@
 #include "harness.h"
 
+#include <crypt.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <sched.h>
@@ -206,6 +207,12 @@ std::string make_repo(const scratch_dir& dir, const std::optional<std::string>& 
   if (passwd) write_file(repo + "/CVSROOT/passwd", *passwd);
   if (users) write_file(repo + "/CVSROOT/users", *users);
   return repo;
+}
+
+bool hash_matches(const std::string& password, const std::string& hash) {
+  crypt_data work{};
+  const char* computed = crypt_r(password.c_str(), hash.c_str(), &work);
+  return computed && hash.size() == 13 && hash == computed;
 }
 
 void make_read_only_in_child(const std::string& dir) {

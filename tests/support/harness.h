@@ -69,6 +69,9 @@ class scratch_dir {
 std::string make_repo(const scratch_dir& dir, const std::optional<std::string>& passwd,
                       const std::optional<std::string>& users = std::nullopt);
 
+// Whether hash is the crypt(3) hash of password (with the salt it begins with).
+bool hash_matches(const std::string& password, const std::string& hash);
+
 // In the child: runs the rest of the test's child steps in a private mount
 // namespace with dir made read-only (root), or takes the write bits off dir.
 void make_read_only_in_child(const std::string& dir);

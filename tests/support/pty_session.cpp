@@ -71,6 +71,11 @@ void pty_session::wait_for_echo_off() {
   throw std::runtime_error("the echo stayed on");
 }
 
+bool pty_session::echo_is_on() const {
+  termios settings{};
+  return tcgetattr(master_, &settings) == 0 && (settings.c_lflag & ECHO);
+}
+
 void pty_session::type(const std::string& keys) {
   if (write(master_, keys.data(), keys.size()) != static_cast<ssize_t>(keys.size())) {
     throw std::runtime_error("cannot type");

@@ -17,6 +17,7 @@ class pty_session {
   void expect(const std::string& text);
   // Waits until the tool has turned the terminal's echo off.
   void wait_for_echo_off();
+  bool echo_is_on() const;
   void type(const std::string& keys);
   // Reads to the end and returns the tool's exit status.
   int finish();
