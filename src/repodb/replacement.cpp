@@ -83,6 +83,13 @@ int temp_file::rename_to(const std::string& target) {
   return sync_directory(directory_of(target));
 }
 
+int temp_file::take_over(temp_file& other) {
+  if (std::rename(other.path_.c_str(), path_.c_str()) != 0) return -1;
+  other.exists_ = false;
+  stream_.reset();
+  return 0;
+}
+
 void temp_file::remove() {
   stream_.reset();
   if (!exists_) return;

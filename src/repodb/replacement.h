@@ -37,6 +37,9 @@ class temp_file {
   int finish(const struct stat& like);
   // 0, or -1 with errno set (the file then stays where it was).
   int rename_to(const std::string& target);
+  // Moves other (finished) onto this file's name: 0, or -1 with errno set
+  // (EXDEV when other is on another file system).
+  int take_over(temp_file& other);
   // Removes the file now; tells the user its name when that fails.
   void remove();
 

@@ -100,11 +100,6 @@ void report_move_failure() {
   std::perror(nullptr);
 }
 
-bool on_same_file_system(const std::string& path, const std::string& dir) {
-  struct stat a {}, b {};
-  return stat(path.c_str(), &a) == 0 && stat(dir.c_str(), &b) == 0 && a.st_dev == b.st_dev;
-}
-
 int copy_contents(const std::string& from, std::FILE* to) {
   int fd = open(from.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return -1;
@@ -172,21 +167,22 @@ int sys_passwd_write(const hfile& file, write_batch& batch) {
 }
 
 int move_file(write_batch& batch, temp_file from, const std::string& to) {
-  const std::string dir = directory_of(to);
-  if (on_same_file_system(from.path(), dir)) {
-    batch.add(std::move(from), to, move_failure);
-    return 0;
-  }
-  // Across file systems a rename cannot replace the file in one step: copy
-  // the content beside it first, so the last step is still a rename.
+  // The last step must be a rename within the file system of `to`, so the
+  // new file goes beside it first: by a rename where it can, else by a copy.
   const char* failed_call = nullptr;
-  auto copy = temp_file::create(dir, true, failed_call);
-  if (!copy || copy_contents(from.path(), copy->stream()) != 0 ||
-      copy->finish(status_or_new(to)) != 0) {
+  auto beside = temp_file::create(directory_of(to), true, failed_call);
+  if (!beside) {
     report_move_failure();
     return -1;
   }
-  batch.add(std::move(*copy), to, move_failure);
+  if (beside->take_over(from) != 0) {
+    if (errno != EXDEV || copy_contents(from.path(), beside->stream()) != 0 ||
+        beside->finish(status_or_new(to)) != 0) {
+      report_move_failure();
+      return -1;
+    }
+  }
+  batch.add(std::move(*beside), to, move_failure);
   return 0;
 }
 
