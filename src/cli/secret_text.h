@@ -30,7 +30,7 @@ class secret_text {
 
  private:
   static void wipe(std::vector<char>& chars) {
-    explicit_bzero(chars.data(), chars.capacity());
+    if (chars.capacity() > 0) explicit_bzero(chars.data(), chars.capacity());
   }
   // Grows by hand so that no copy is left behind in freed memory.
   void grow() {
