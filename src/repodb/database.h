@@ -34,6 +34,5 @@ std::optional<std::vector<std::string>> _list_users(int handle);
 // The location without its method prefix (":method:"), or nothing when the
 // prefix has no closing ':'.
 std::optional<std::string_view> strip_method(std::string_view location);
-bool is_regular_file(const std::string& path);
 
 }  // namespace rk

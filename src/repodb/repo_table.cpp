@@ -1,6 +1,4 @@
 // The table of open repositories and their life: open, sync, close.
-#include <sys/stat.h>
-
 #include <array>
 #include <cstdio>
 #include <memory>
@@ -141,11 +139,6 @@ std::optional<std::string_view> strip_method(std::string_view location) {
   auto second_colon = location.find(':', 1);
   if (second_colon == std::string_view::npos) return std::nullopt;
   return location.substr(second_colon + 1);
-}
-
-bool is_regular_file(const std::string& path) {
-  struct stat st {};
-  return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
 }  // namespace rk
