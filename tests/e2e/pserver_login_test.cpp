@@ -19,6 +19,14 @@ using namespace rk_test;
 
 namespace {
 
+sockaddr_in loopback(int port) {
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  address.sin_port = htons(static_cast<std::uint16_t>(port));
+  return address;
+}
+
 int free_loopback_port() {
   int fd = socket(AF_INET, SOCK_STREAM, 0);
   sockaddr_in address = loopback(0);
@@ -27,14 +35,6 @@ int free_loopback_port() {
   getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
   close(fd);
   return ntohs(address.sin_port);
-}
-
-sockaddr_in loopback(int port) {
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  address.sin_port = htons(static_cast<std::uint16_t>(port));
-  return address;
 }
 
 void wait_until_listening(int port) {
