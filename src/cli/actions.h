@@ -5,6 +5,8 @@
 #include <span>
 #include <string>
 
+#include "repodb/database.h"
+
 namespace rk {
 
 // An action gets its name as argv[0] and the user's names after it, and
@@ -15,6 +17,8 @@ struct action {
   const char* name;
   action_fn handler;
   const char* arguments;
+  // Whether the action may change users, and so must lock them first.
+  open_mode mode;
 };
 
 std::span<const action> actions();

@@ -83,7 +83,7 @@ int run(int argc, char** argv) {
     opt_root = from_environment ? from_environment : default_root;
   }
 
-  cur_repo = repo_open(*opt_root, opt_use_cvs);
+  cur_repo = repo_open(*opt_root, opt_use_cvs, chosen->mode);
   if (cur_repo < 0) {
     std::printf("Unable to open %s\n", opt_root->c_str());
     return finish_output(1);

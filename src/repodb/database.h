@@ -12,8 +12,14 @@ namespace rk {
 // An optional text handed in: absent leaves a field alone, empty sets it empty.
 using field_arg = std::optional<std::string_view>;
 
-// Opens the repository at location: its handle (0-127), or -1.
-int repo_open(const std::string& location, bool use_cvs);
+// A run that only reads neither waits for nor takes the lock that keeps
+// changing runs apart.
+enum class open_mode { reading, changing };
+
+// Opens the repository at location: its handle (0-127), or -1. For a change
+// it first locks the files, and refuses (reported) files whose change would
+// not last.
+int repo_open(const std::string& location, bool use_cvs, open_mode mode = open_mode::changing);
 // Writes every registered file back if anything changed (and commits a
 // checkout): 0, or -1 when the changes could not be saved.
 int repo_sync(int handle);

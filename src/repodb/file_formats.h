@@ -11,6 +11,7 @@
 
 namespace rk {
 
+struct repo;
 class temp_file;
 class text_writer;
 class write_batch;
@@ -28,6 +29,9 @@ int passwd_read(hfile& file);
 int passwd_write(const hfile& file, write_batch& batch);
 int users_read(hfile& file);
 int users_write(const hfile& file, write_batch& batch);
+// Whether the repository may use the host-wide file: a remote repository
+// worked on through a checkout never does.
+bool may_use_host_file(const repo& r);
 int sys_passwd_read(hfile& file);
 int sys_passwd_write(const hfile& file, write_batch& batch);
 

@@ -3,8 +3,10 @@
 
 #include <list>
 #include <string>
+#include <vector>
 
 #include "repodb/hfile.h"
+#include "repodb/repo_lock.h"
 #include "repodb/user_list.h"
 
 namespace rk {
@@ -18,6 +20,11 @@ struct repo {
   std::string root;
   std::list<hfile> files;  // most recently registered first
   user_list users;
+  // Held from before the files are read until the write-back and the commit
+  // are done.
+  std::vector<file_lock> locks;
+  bool has_users_file = false;
+  bool warned_addresses_unsaved = false;
 };
 
 inline constexpr int repo_table_size = 128;

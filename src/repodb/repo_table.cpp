@@ -1,10 +1,13 @@
 // The table of open repositories and their life: open, sync, close.
+#include <sys/stat.h>
+
 #include <array>
 #include <cstdio>
 #include <memory>
 
 #include "cvs/cvs.h"
 #include "fixed_paths.h"
+#include "repodb/cvs_kept_files.h"
 #include "repodb/database.h"
 #include "repodb/file_formats.h"
 #include "repodb/replacement.h"
@@ -40,9 +43,51 @@ std::optional<std::string> open_workdir(const std::string& location, bool use_cv
   return std::string(*dir);
 }
 
-bool register_password_file(repo& r) {
-  return hfile_add(r, fixed_paths::sys_passwd, false, sys_passwd_read, sys_passwd_write) ||
-         hfile_add(r, "passwd", true, passwd_read, passwd_write);
+bool host_file_may_be_used(const repo& r) {
+  struct stat st {};
+  return may_use_host_file(r) && stat(fixed_paths::sys_passwd, &st) == 0 && S_ISREG(st.st_mode);
+}
+
+bool take_lock(repo& r, const std::string& lock_path) {
+  auto lock = file_lock::take(lock_path);
+  if (!lock) return false;
+  r.locks.push_back(std::move(*lock));
+  remove_stale_temp_files(directory_of(lock_path));
+  return true;
+}
+
+// Locks what a changing run may rewrite, before anything is read: the host
+// file first, then the repository's own files. A remote repository worked on
+// through a checkout has no local files to lock; CVS's own up-to-date check
+// guards its commit.
+bool lock_files(repo& r) {
+  if (host_file_may_be_used(r) && !take_lock(r, std::string(fixed_paths::sys_passwd) + ".lock")) {
+    return false;
+  }
+  if (r.use_cvs && !may_use_host_file(r)) return true;
+  auto dir = strip_method(r.root);
+  // Without a directory the repository does not open at all.
+  return !dir || take_lock(r, std::string(*dir) + "/CVSROOT/.rosterkeep.lock");
+}
+
+enum class registration { done, unreadable, refused };
+
+// Registers and reads the files, the password file first (the host file,
+// else the repository's own passwd). A changing run is refused where its
+// change would not last; a checkout that did not bring passwd cannot carry
+// a change to it.
+registration register_files(repo& r, open_mode mode) {
+  bool changing = mode == open_mode::changing;
+  if (!hfile_add(r, fixed_paths::sys_passwd, false, sys_passwd_read, sys_passwd_write)) {
+    if (changing && r.use_cvs && !checkout_has_passwd(r)) return registration::refused;
+    if (!hfile_add(r, "passwd", true, passwd_read, passwd_write)) {
+      std::printf("Couldn't read any password file in %s\n", r.root.c_str());
+      return registration::unreadable;
+    }
+  }
+  r.has_users_file = hfile_add(r, "users", false, users_read, users_write) == 1;
+  if (changing && !changes_would_last(r)) return registration::refused;
+  return registration::done;
 }
 
 int write_back(repo& r) {
@@ -77,7 +122,7 @@ int repo_handle(const repo* r) {
   return -1;
 }
 
-int repo_open(const std::string& location, bool use_cvs) {
+int repo_open(const std::string& location, bool use_cvs, open_mode mode) {
   if (is_remote_without_cvs(location, use_cvs)) {
     std::fprintf(stderr,
                  "Not using cvs(1) and non-local repository `%s', can't continue, see the -c "
@@ -90,20 +135,26 @@ int repo_open(const std::string& location, bool use_cvs) {
     std::fputs("Too many openned repositories\n", stderr);
     return -1;
   }
+  auto opened = std::make_unique<repo>();
+  opened->use_cvs = use_cvs;
+  opened->root = location;
+  if (mode == open_mode::changing && !lock_files(*opened)) return -1;
   auto workdir = open_workdir(location, use_cvs);
   if (!workdir) return -1;
+  opened->workdir = std::move(*workdir);
 
+  // In the slot before any file is read: the reads store users through it.
   auto& entry = repo_table[static_cast<std::size_t>(slot)];
-  entry = std::make_unique<repo>();
-  entry->use_cvs = use_cvs;
-  entry->workdir = std::move(*workdir);
-  entry->root = location;
-  if (!register_password_file(*entry)) {
-    std::printf("Couldn't read any password file in %s\n", location.c_str());
+  entry = std::move(opened);
+  registration done = register_files(*entry, mode);
+  if (done != registration::done) {
+    // A refused checkout holds nothing worth keeping.
+    if (done == registration::refused && entry->use_cvs && remove_tree(entry->workdir) < 0) {
+      std::fputs("***Warning: Couldn't clean up tempdirectory\n", stderr);
+    }
     entry.reset();
     return -1;
   }
-  hfile_add(*entry, "users", false, users_read, users_write);
   entry->modified = false;
   return slot;
 }

@@ -30,11 +30,6 @@ bool is_header(std::string_view line, std::string_view section) {
   return trimmed && trimmed->front() != '#' && *trimmed == section;
 }
 
-// A remote repository worked on through a checkout never uses the host file.
-bool may_use_host_file(const repo& r) {
-  return !r.use_cvs || r.root.starts_with('/') || r.root.starts_with(":local:");
-}
-
 int read_section(line_reader& lines, int handle) {
   std::string_view line;
   while (lines.next(line)) {
@@ -118,6 +113,10 @@ int copy_contents(const std::string& from, std::FILE* to) {
 }
 
 }  // namespace
+
+bool may_use_host_file(const repo& r) {
+  return !r.use_cvs || r.root.starts_with('/') || r.root.starts_with(":local:");
+}
 
 int sys_passwd_read(hfile& file) {
   const repo& r = *file.owner;

@@ -14,6 +14,24 @@ void store(std::optional<std::string_view>& field, field_arg value, repo& r) {
   r.modified = true;
 }
 
+// Addresses live in the users file alone; without one they last only as
+// long as the run, which the administrator must hear of once.
+void warn_addresses_unsaved(repo& r) {
+  if (r.has_users_file || r.warned_addresses_unsaved) return;
+  r.warned_addresses_unsaved = true;
+  if (r.use_cvs) {
+    std::fprintf(stderr,
+                 "Warning: the checkout of %s has no readable CVSROOT/users, so e-mail "
+                 "addresses are not saved\n",
+                 r.root.c_str());
+  } else {
+    std::fprintf(stderr,
+                 "Warning: %s/CVSROOT/users is missing or cannot be read, so e-mail addresses "
+                 "are not saved\n",
+                 r.workdir.c_str());
+  }
+}
+
 void copy_out(std::optional<std::string>* out, std::optional<std::string_view> field) {
   if (!out) return;
   if (field) {
@@ -35,6 +53,7 @@ int _set_user_info(int handle, std::string_view name, field_arg hash, field_arg 
   store(u.hash, hash, *r);
   store(u.sys_user, sys_user, *r);
   store(u.email, email, *r);
+  if (email) warn_addresses_unsaved(*r);
   return 0;
 }
 

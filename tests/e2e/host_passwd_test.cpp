@@ -20,8 +20,9 @@ class host_passwd : public ::testing::Test {
     return run_tool(args, std::move(input));
   }
   std::string host() { return read_file(sandbox_sys_passwd()); }
-  void expect_no_temporary_files() {
-    EXPECT_EQ(list_dir(sandbox_dir() + "/etc"), std::vector<std::string>{"cvs.passwd"});
+  void expect_no_temporary_files(std::vector<std::string> names = {"cvs.passwd",
+                                                                     "cvs.passwd.lock"}) {
+    EXPECT_EQ(list_dir(sandbox_dir() + "/etc"), names);
     EXPECT_EQ(list_dir(sandbox_tmp()), std::vector<std::string>{});
   }
 
@@ -185,11 +186,10 @@ TEST_F(host_passwd, a_read_only_host_directory_keeps_the_file) {
   result r = run_tool(options);
   EXPECT_EQ(r.status, 1);
   const std::string why = geteuid() == 0 ? "Read-only file system" : "Permission denied";
-  EXPECT_EQ(r.err, "Error renaming our temp file to" + sandbox_sys_passwd() +
-                       "\nso changes will _not_ be saved (we'll remove the temp file\nof course. "
-                       "Error was: " + why + "\n");
+  EXPECT_EQ(r.err, sandbox_sys_passwd() + ".lock: " + why + "\n");
+  EXPECT_EQ(r.out, "Unable to open " + repo + "\n");
   EXPECT_EQ(host(), content);
-  expect_no_temporary_files();
+  expect_no_temporary_files({"cvs.passwd"});
 }
 
 }  // namespace

@@ -155,7 +155,8 @@ TEST_F(local_repo, rewrite_keeps_mode_and_links_and_leaves_no_temporary_file) {
   EXPECT_EQ(read_file(real_passwd), "bob:Bh:\n");
   EXPECT_EQ(file_status(real_passwd).st_mode & 07777, 0640u);
   EXPECT_EQ(file_status(repo + "/CVSROOT/users").st_mode & 07777, 0604u);
-  EXPECT_EQ(list_dir(repo + "/CVSROOT"), (std::vector<std::string>{"passwd", "users"}));
+  EXPECT_EQ(list_dir(repo + "/CVSROOT"),
+            (std::vector<std::string>{".rosterkeep.lock", "passwd", "users"}));
   EXPECT_EQ(list_dir(dir.path()), (std::vector<std::string>{"real-passwd", "repo"}));
 }
 

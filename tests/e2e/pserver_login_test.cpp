@@ -80,7 +80,7 @@ TEST(pserver_login, passwords_set_by_add_and_pass_log_in) {
   scratch_dir dir;
   // The server runs the session as nobody, who must reach the repository.
   chmod(dir.path().c_str(), 0755);
-  std::string repo = make_cvs_repo(dir, "", "");
+  std::string repo = make_cvs_repo(dir, "", "", cvs_setup::plain);
   std::string home = dir / "home";
   run_program({"mkdir", "-p", home});
 

@@ -13,10 +13,11 @@ class write_failure : public ::testing::Test {
  protected:
   void SetUp() override { reset_sandbox(); }
 
-  void expect_files_unchanged() {
+  void expect_files_unchanged(std::vector<std::string> names = {".rosterkeep.lock", "passwd",
+                                                                  "users"}) {
     EXPECT_EQ(read_file(repo + "/CVSROOT/passwd"), passwd_before);
     EXPECT_EQ(read_file(repo + "/CVSROOT/users"), users_before);
-    EXPECT_EQ(list_dir(repo + "/CVSROOT"), (std::vector<std::string>{"passwd", "users"}));
+    EXPECT_EQ(list_dir(repo + "/CVSROOT"), names);
   }
 
   scratch_dir dir;
@@ -49,18 +50,20 @@ TEST_F(write_failure, one_file_failing_replaces_neither) {
   expect_files_unchanged();
 }
 
+// A run that could not save its changes stops before it asks anything.
 TEST_F(write_failure, read_only_repository) {
   run_options options;
-  options.args = {"-d", repo, "rename", "bob", "robert"};
+  options.args = {"-d", repo, "add", "carol"};
+  options.input = "pw\n\n\n";
   std::string cvsroot = repo + "/CVSROOT";
   options.in_child = [cvsroot] { make_read_only_in_child(cvsroot); };
   result r = run_tool(options);
   EXPECT_EQ(r.status, 1);
   // Root is stopped by a read-only mount, anyone else by the permission bits.
   const std::string why = geteuid() == 0 ? "Read-only file system" : "Permission denied";
-  EXPECT_EQ(r.err, repo + "/CVSROOT/users: " + why + "\n" + repo + "/CVSROOT/passwd: " + why + "\n");
-  EXPECT_EQ(r.out, "Unable to close repository\n");
-  expect_files_unchanged();
+  EXPECT_EQ(r.err, cvsroot + "/.rosterkeep.lock: " + why + "\n");
+  EXPECT_EQ(r.out, "Unable to open " + repo + "\n");
+  expect_files_unchanged({"passwd", "users"});
 }
 
 }  // namespace
