@@ -70,11 +70,12 @@ bool listed_in_checkoutlist(const std::string& cvsroot, std::string_view name) {
 }
 
 bool changes_would_last(const repo& r) {
+  bool lasting = true;
   for (const hfile& file : r.files) {
     if (!is_in_cvsroot(r, file)) continue;
-    if (r.use_cvs ? unreached_by_commit(r, file) : rebuilt_by_cvs(r, file)) return false;
+    if (r.use_cvs ? unreached_by_commit(r, file) : rebuilt_by_cvs(r, file)) lasting = false;
   }
-  return true;
+  return lasting;
 }
 
 bool checkout_has_passwd(const repo& r) {

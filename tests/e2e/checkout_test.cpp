@@ -38,6 +38,8 @@ TEST_F(checkout, a_change_is_committed_and_the_checkout_removed) {
   EXPECT_EQ(live("users"), "alicia:alice@x\n");
   EXPECT_EQ(revisions("passwd"), 2);
   EXPECT_EQ(list_dir(sandbox_tmp()), std::vector<std::string>{});
+  // A local repository is locked, through a checkout too.
+  EXPECT_TRUE(exists(repo + "/CVSROOT/.rosterkeep.lock"));
 }
 
 TEST_F(checkout, no_change_no_commit) {
@@ -59,6 +61,9 @@ TEST_F(checkout, a_remote_location_never_uses_the_host_file) {
   EXPECT_EQ(r.err, "cvs checkout: Updating CVSROOT\nCouldn't hfile_read\ncvs commit: Examining CVSROOT\n");
   EXPECT_EQ(live("passwd"), "alice:ah:cvs\n");
   EXPECT_EQ(read_file(sandbox_sys_passwd()), host);
+  // A remote repository has no local files to lock.
+  EXPECT_FALSE(exists(repo + "/CVSROOT/.rosterkeep.lock"));
+  EXPECT_FALSE(exists(sandbox_sys_passwd() + ".lock"));
 }
 
 TEST_F(checkout, a_local_location_uses_the_host_file_directly) {

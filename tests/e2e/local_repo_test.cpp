@@ -51,6 +51,19 @@ TEST_F(local_repo, list_of_an_empty_repository) {
   EXPECT_EQ(r.out, "Can't get users list\n");
 }
 
+// Addresses live in the users file alone, which the tool never creates.
+TEST_F(local_repo, addresses_without_a_users_file_are_not_saved_and_the_run_says_so) {
+  scratch_dir other;
+  std::string bare = make_repo(other, "alice:ah:\nbob:bh:\n");
+  result r = run_tool({"-d", bare, "email", "alice", "bob"}, "a@x\nb@x\n");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err, "Warning: " + bare +
+                       "/CVSROOT/users is missing or cannot be read, so e-mail addresses are not "
+                       "saved\n");
+  EXPECT_FALSE(exists(bare + "/CVSROOT/users"));
+  EXPECT_EQ(run_tool({"-d", bare, "del", "alice"}).err, "");
+}
+
 TEST_F(local_repo, missing_passwd_is_created_empty_and_users_is_not) {
   scratch_dir other;
   std::string bare = make_repo(other, std::nullopt);

@@ -50,7 +50,8 @@ void pump(int in_fd, const std::string& input, int out_fd, int err_fd, result& r
   }
   while (out_fd >= 0 || err_fd >= 0) {
     pollfd fds[3] = {{out_fd, POLLIN, 0}, {err_fd, POLLIN, 0}, {in_fd, POLLOUT, 0}};
-    if (poll(fds, 3, 30000) <= 0) throw std::runtime_error("the tool hangs");
+    // Long enough for a run that waits out another run's lock in silence.
+    if (poll(fds, 3, 120000) <= 0) throw std::runtime_error("the tool hangs");
     char buffer[65536];
     for (int i = 0; i < 2; ++i) {
       if (!fds[i].revents) continue;

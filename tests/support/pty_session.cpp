@@ -82,6 +82,8 @@ void pty_session::type(const std::string& keys) {
   }
 }
 
+void pty_session::send_signal(int signal) { kill(child_, signal); }
+
 int pty_session::finish() {
   while (read_some(20000)) {
   }

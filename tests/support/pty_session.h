@@ -19,6 +19,7 @@ class pty_session {
   void wait_for_echo_off();
   bool echo_is_on() const;
   void type(const std::string& keys);
+  void send_signal(int signal);
   // Reads to the end and returns the tool's exit status.
   int finish();
   const std::string& screen() const { return screen_; }
