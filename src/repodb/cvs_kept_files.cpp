@@ -28,8 +28,6 @@ bool is_in_cvsroot(const repo& r, const hfile& file) {
   return directory_of(file.path) == cvsroot_dir(r);
 }
 
-std::string base_name(const std::string& path) { return path.substr(path.rfind('/') + 1); }
-
 // Without a checkout, a change to a file that CVS rebuilds from its ,v file
 // is undone at the next commit of anything in CVSROOT.
 bool rebuilt_by_cvs(const repo& r, const hfile& file) {

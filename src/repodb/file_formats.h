@@ -12,7 +12,6 @@
 namespace rk {
 
 struct repo;
-class temp_file;
 class text_writer;
 class write_batch;
 
@@ -34,9 +33,5 @@ int users_write(const hfile& file, write_batch& batch);
 bool may_use_host_file(const repo& r);
 int sys_passwd_read(hfile& file);
 int sys_passwd_write(const hfile& file, write_batch& batch);
-
-// Adds to batch the move of the finished file from onto to, done when the
-// batch commits; across file systems from is first copied beside to.
-int move_file(write_batch& batch, temp_file from, const std::string& to);
 
 }  // namespace rk

@@ -8,7 +8,10 @@
 #include <cstdio>
 
 #include "cvs/cvs.h"
+#include "repodb/file_system.h"
+#include "repodb/replacement.h"
 #include "repodb/repo.h"
+#include "repodb/trusted_path.h"
 
 namespace rk {
 namespace {
@@ -18,12 +21,9 @@ std::string path_in_repo(const repo& owner, const std::string& name) {
   return owner.workdir + "/CVSROOT/" + name;
 }
 
-int create_empty(const std::string& path) {
-  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-  if (fd < 0 && errno != EEXIST) {
-    std::perror("creat");
-    return -1;
-  }
+int create_empty(const directory& dir, const std::string& name) {
+  int fd = openat(dir.fd(), name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+  if (fd < 0 && errno != EEXIST) return -1;
   if (fd >= 0) close(fd);
   return 0;
 }
@@ -39,15 +39,22 @@ int hfile_add(repo& owner, const std::string& name, bool may_create, int (*read)
     std::perror(path.c_str());
     return 0;
   }
+  auto target = trusted_target(path);
+  if (!target) return 0;
+  auto dir = directory::open(directory_of(*target));
+  std::string file_name = base_name(*target);
   struct stat st {};
-  if (stat(path.c_str(), &st) != 0) {
+  if (!dir || fstatat(dir->fd(), file_name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
     if (errno != ENOENT || !may_create) return 0;
-    if (create_empty(path) != 0) return 0;
+    if (!dir || create_empty(*dir, file_name) != 0) {
+      std::perror("creat");
+      return 0;
+    }
   } else if (!S_ISREG(st.st_mode)) {
     return 0;
   }
 
-  owner.files.push_front(hfile{&owner, path, read, write});
+  owner.files.push_front(hfile{&owner, path, std::move(dir), file_name, read, write});
   if (hfile_read(owner.files.front()) >= 0) return 1;
   std::fputs("Couldn't hfile_read\n", stderr);
   owner.files.pop_front();
@@ -57,5 +64,15 @@ int hfile_add(repo& owner, const std::string& name, bool may_create, int (*read)
 int hfile_read(hfile& file) { return file.read(file); }
 
 int hfile_write(const hfile& file, write_batch& batch) { return file.write(file, batch); }
+
+input_file open_input(const hfile& file, const char* close_failure_word) {
+  int fd = openat(file.dir->fd(), file.name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+  input_file in(fd < 0 ? nullptr : fdopen(fd, "r"), read_closer{close_failure_word});
+  if (!in) {
+    std::perror(file.path.c_str());
+    if (fd >= 0) close(fd);
+  }
+  return in;
+}
 
 }  // namespace rk

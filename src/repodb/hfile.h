@@ -2,16 +2,24 @@
 // written back.
 #pragma once
 
+#include <memory>
 #include <string>
+
+#include "repodb/line_reader.h"
 
 namespace rk {
 
 struct repo;
+class directory;
 class write_batch;
 
 struct hfile {
   repo* owner;
-  std::string path;
+  std::string path;  // as registered, for messages
+  // The directory that holds the file (symbolic links resolved), held open
+  // from registration on, and the file's name in it.
+  std::shared_ptr<directory> dir;
+  std::string name;
   // Stores the file's users in the repository: 0 or more, or negative.
   int (*read)(hfile& file);
   // Writes the repository's users to a new version of the file and adds it to
@@ -24,6 +32,9 @@ struct hfile {
 int hfile_add(repo& owner, const std::string& name, bool may_create, int (*read)(hfile&),
               int (*write)(const hfile&, write_batch&));
 int hfile_read(hfile& file);
+// Opens the file for reading, never through a link swapped in since it was
+// registered; reports its path perror style when that fails.
+input_file open_input(const hfile& file, const char* close_failure_word);
 int hfile_write(const hfile& file, write_batch& batch);
 
 }  // namespace rk

@@ -54,10 +54,4 @@ bool line_reader::next(std::string_view& line) {
   return true;
 }
 
-input_file open_input(const std::string& path, const char* close_failure_word) {
-  input_file file(std::fopen(path.c_str(), "re"), read_closer{close_failure_word});
-  if (!file) std::perror(path.c_str());
-  return file;
-}
-
 }  // namespace rk

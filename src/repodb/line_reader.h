@@ -23,7 +23,7 @@ class line_reader {
   bool failed() const { return failed_; }
   // The whole file as read.
   std::shared_ptr<const std::string> content() const { return content_; }
-  int number() const { return number_; }
+  unsigned long long number() const { return number_; }
 
  private:
   static constexpr std::size_t lookahead = 16;
@@ -35,7 +35,7 @@ class line_reader {
   // The next lookahead lines, the first of them at first_.
   std::array<std::string_view, lookahead> upcoming_{};
   std::size_t first_ = 0;
-  int number_ = 0;
+  unsigned long long number_ = 0;
   bool failed_ = false;
 };
 
@@ -47,9 +47,6 @@ struct read_closer {
   }
 };
 using input_file = std::unique_ptr<std::FILE, read_closer>;
-
-// Opens path for reading; reports it perror style when that fails.
-input_file open_input(const std::string& path, const char* close_failure_word);
 
 // Files of a million users are written in large blocks.
 inline constexpr std::size_t io_buffer_size = 1 << 20;

@@ -33,7 +33,7 @@ std::string_view name_in(std::string_view line) {
 // to handle_line; what_file names the file in "Invalid line" reports.
 template <typename LineHandler>
 int read_records(const hfile& file, const char* what_file, LineHandler handle_line) {
-  input_file in = open_input(file.path, "fclose");
+  input_file in = open_input(file, "fclose");
   if (!in) return -1;
   line_reader lines(in.get());
   if (lines.failed()) {
@@ -48,7 +48,7 @@ int read_records(const hfile& file, const char* what_file, LineHandler handle_li
     auto trimmed = trim_line(line);
     if (is_skipped(trimmed)) continue;
     if (handle_line(*trimmed) < 0) {
-      std::fprintf(stderr, "Invalid line %d in %s\n", lines.number(), what_file);
+      std::fprintf(stderr, "Invalid line %llu in %s\n", lines.number(), what_file);
       return -1;
     }
   }
@@ -59,14 +59,11 @@ int read_records(const hfile& file, const char* what_file, LineHandler handle_li
 template <typename UserWriter>
 int write_records(const hfile& file, write_batch& batch, bool holds_passwords,
                   UserWriter write_user) {
-  const std::string target = rewrite_target(file.path);
-  auto out = create_beside(target, holds_passwords);
+  auto out = replacement::create(file.dir, file.name, holds_passwords);
   if (!out) return -1;
-  {
-    text_writer writer(out->stream());
-    file.owner->users.for_each([&writer, &write_user](const user& u) { write_user(writer, u); });
-  }
-  return stage_beside(batch, std::move(*out), target);
+  text_writer& writer = out->out();
+  file.owner->users.for_each([&writer, &write_user](const user& u) { write_user(writer, u); });
+  return stage(batch, std::move(*out));
 }
 
 }  // namespace

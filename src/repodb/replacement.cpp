@@ -1,122 +1,279 @@
 #include "repodb/replacement.h"
 
-#include "repodb/line_reader.h"
-
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <filesystem>
+#include <cstdio>
+#include <cstdlib>
 #include <utility>
+
+#include "repodb/file_attributes.h"
+#include "repodb/file_system.h"
 
 namespace rk {
 namespace {
 
-// Makes a rename in dir survive a crash. Some file systems cannot sync a
-// directory (EINVAL); the rename itself stands there all the same.
-int sync_directory(const std::string& dir) {
-  int fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return -1;
-  int result = fsync(fd) == 0 || errno == EINVAL ? 0 : -1;
-  int saved = errno;
-  close(fd);
-  errno = saved;
-  return result;
+constexpr std::string_view temp_prefix = ".rk_tm";
+constexpr char temp_letters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+
+std::string temp_name() {
+  std::string name(temp_prefix);
+  for (int i = 0; i < 6; ++i) name += temp_letters[arc4random_uniform(sizeof temp_letters - 1)];
+  return name;
+}
+
+// make(name) tries one fresh temporary name; retried while the name is taken.
+template <typename Maker>
+std::string with_fresh_name(Maker make) {
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    std::string name = temp_name();
+    if (make(name) == 0) return name;
+    if (errno != EEXIST) return {};
+  }
+  return {};
+}
+
+// Some file systems cannot sync a directory (EINVAL); the rename stands there
+// all the same.
+int sync_directory(const directory& dir) {
+  if (disk().fsync(dir.fd()) == 0 || errno == EINVAL) return 0;
+  std::perror(dir.path().c_str());
+  return -1;
 }
 
 }  // namespace
 
-std::optional<temp_file> temp_file::create(const std::string& dir, bool holds_passwords,
-                                           const char*& failed_call) {
-  std::string name = dir + "/.rk_tmXXXXXX";
-  int fd = mkostemp(name.data(), O_CLOEXEC);
-  if (fd < 0) {
-    failed_call = "mkstemp";
-    return std::nullopt;
-  }
-  file_handle stream(fdopen(fd, "w"));
-  if (!stream) {
-    int saved = errno;
-    close(fd);
-    unlink(name.c_str());
-    errno = saved;
-    failed_call = "fdopen";
-    return std::nullopt;
-  }
-  std::setvbuf(stream.get(), nullptr, _IOFBF, io_buffer_size);
-  return temp_file(std::move(name), std::move(stream), holds_passwords);
+std::shared_ptr<directory> directory::open(const std::string& path) {
+  int fd = disk().open_dir(path.c_str());
+  if (fd < 0) return nullptr;
+  return std::make_shared<directory>(fd, path);
 }
 
-temp_file::temp_file(std::string path, file_handle stream, bool holds_passwords)
-    : path_(std::move(path)), stream_(std::move(stream)), holds_passwords_(holds_passwords) {}
+directory::~directory() { disk().close(fd_); }
 
-temp_file::temp_file(temp_file&& other) noexcept
-    : path_(std::move(other.path_)),
-      stream_(std::move(other.stream_)),
+std::string directory::path_of(std::string_view name) const {
+  return path_ == "/" ? "/" + std::string(name) : path_ + "/" + std::string(name);
+}
+
+bool is_temp_name(std::string_view name) {
+  if (!name.starts_with(temp_prefix) || name.size() != temp_prefix.size() + 6) return false;
+  for (char c : name.substr(temp_prefix.size())) {
+    if (std::string_view(temp_letters).find(c) == std::string_view::npos) return false;
+  }
+  return true;
+}
+
+std::optional<replacement> replacement::create(std::shared_ptr<directory> dir, std::string name,
+                                               bool holds_passwords) {
+  int fd = -1;
+  std::string temp = with_fresh_name([&](const std::string& candidate) {
+    fd = disk().open_at(dir->fd(), candidate.c_str(),
+                        O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    return fd < 0 ? -1 : 0;
+  });
+  if (temp.empty()) {
+    std::perror(dir->path_of(name).c_str());
+    return std::nullopt;
+  }
+  return replacement(std::move(dir), std::move(name), std::move(temp), fd, holds_passwords);
+}
+
+replacement::replacement(std::shared_ptr<directory> dir, std::string name, std::string temp,
+                         int fd, bool holds_passwords)
+    : dir_(std::move(dir)),
+      name_(std::move(name)),
+      temp_(std::move(temp)),
+      fd_(fd),
+      writer_(fd),
+      holds_passwords_(holds_passwords) {}
+
+replacement::replacement(replacement&& other) noexcept
+    : dir_(std::move(other.dir_)),
+      name_(std::move(other.name_)),
+      temp_(std::move(other.temp_)),
+      fd_(std::exchange(other.fd_, -1)),
+      writer_(std::move(other.writer_)),
       holds_passwords_(other.holds_passwords_),
       exists_(std::exchange(other.exists_, false)) {}
 
-temp_file::~temp_file() { remove(); }
+replacement::~replacement() { discard(); }
 
-int temp_file::finish(const struct stat& like) {
-  std::FILE* file = stream_.get();
-  if (std::fflush(file) != 0 || std::ferror(file)) {
-    if (errno == 0) errno = EIO;
-    return -1;
-  }
-  int fd = fileno(file);
-  if (fchown(fd, like.st_uid, like.st_gid) != 0) {
-    // Only root may give a file away; anyone else keeps it, in the old group
-    // where a member of it.
-    int ignored = fchown(fd, static_cast<uid_t>(-1), like.st_gid);
-    static_cast<void>(ignored);
-  }
-  if (fchmod(fd, like.st_mode & 07777) != 0 || fsync(fd) != 0) return -1;
-  if (std::fclose(stream_.release()) != 0) return -1;
-  return 0;
-}
-
-int temp_file::rename_to(const std::string& target) {
-  if (std::rename(path_.c_str(), target.c_str()) != 0) return -1;
-  exists_ = false;
-  return sync_directory(directory_of(target));
-}
-
-int temp_file::take_over(temp_file& other) {
-  if (std::rename(other.path_.c_str(), path_.c_str()) != 0) return -1;
-  other.exists_ = false;
-  stream_.reset();
-  return 0;
-}
-
-void temp_file::remove() {
-  stream_.reset();
+void replacement::discard() {
+  if (fd_ >= 0) disk().close(std::exchange(fd_, -1));
   if (!exists_) return;
   exists_ = false;
-  if (unlink(path_.c_str()) == 0) return;
+  if (disk().unlink_at(dir_->fd(), temp_.c_str()) == 0) return;
   if (holds_passwords_) {
     std::fprintf(stderr,
                  "I'm afraid we couldn't do that. Could you\nplease remove %s ASAP? "
                  "(it contains passwords!)\n",
-                 path_.c_str());
+                 dir_->path_of(temp_).c_str());
   } else {
-    std::perror(path_.c_str());
+    std::perror(dir_->path_of(temp_).c_str());
   }
 }
 
-std::string rewrite_target(const std::string& path) {
-  std::error_code error;
-  auto resolved = std::filesystem::canonical(path, error);
-  return error ? path : resolved.string();
+int replacement::finish() {
+  const std::string target = target_path();
+  if (writer_.flush() != 0 || carry_attributes(*dir_, name_, fd_) != 0 ||
+      disk().fsync(fd_) != 0 || disk().close(std::exchange(fd_, -1)) != 0) {
+    std::perror(target.c_str());
+    return -1;
+  }
+  return 0;
 }
 
-struct stat status_or_new(const std::string& path) {
+void write_batch::add(replacement file, std::string rename_failure) {
+  files_.push_back(staged{std::move(file), std::move(rename_failure), {}, false});
+}
+
+int write_batch::make_backups() {
+  for (auto& each : files_) {
+    const directory& dir = *each.file.dir_;
+    struct stat st {};
+    if (fstatat(dir.fd(), each.file.name_.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+    each.backup = with_fresh_name([&](const std::string& candidate) {
+      return disk().link_at(dir.fd(), each.file.name_.c_str(), dir.fd(), candidate.c_str());
+    });
+    if (each.backup.empty()) {
+      std::perror(each.file.target_path().c_str());
+      return -1;
+    }
+  }
+  return 0;
+}
+
+// The journal: for each file its path and its backup's, each ended by a NUL
+// (a path may hold any other byte). Written whole before it gets its name.
+int write_batch::write_journal() {
+  if (journal_path_.empty()) return 0;
+  std::string content;
+  for (const auto& each : files_) {
+    if (each.backup.empty()) continue;
+    content += each.file.target_path() + '\0' + each.file.dir_->path_of(each.backup) + '\0';
+  }
+  journal_dir_ = directory::open(directory_of(journal_path_));
+  if (!journal_dir_) {
+    std::perror(directory_of(journal_path_).c_str());
+    return -1;
+  }
+  auto journal = replacement::create(journal_dir_, base_name(journal_path_), false);
+  if (!journal) return -1;
+  journal->out().put(content);
+  if (journal->finish() != 0) return -1;
+  if (disk().rename_at(journal_dir_->fd(), journal->temp_.c_str(), journal_dir_->fd(),
+                       journal->name_.c_str()) != 0) {
+    std::perror(journal_path_.c_str());
+    return -1;
+  }
+  journal->exists_ = false;
+  journal_written_ = true;
+  return sync_directory(*journal_dir_);
+}
+
+int write_batch::sync_directories() {
+  int result = 0;
+  std::vector<const directory*> synced;
+  for (const auto& each : files_) {
+    const directory* dir = each.file.dir_.get();
+    bool seen = false;
+    for (const directory* other : synced) seen = seen || other->path() == dir->path();
+    if (seen) continue;
+    synced.push_back(dir);
+    if (sync_directory(*dir) != 0) result = -1;
+  }
+  return result;
+}
+
+int write_batch::remove_journal() {
+  if (!journal_written_) return 0;
+  if (disk().unlink_at(journal_dir_->fd(), base_name(journal_path_).c_str()) != 0) {
+    std::perror(journal_path_.c_str());
+    return -1;
+  }
+  journal_written_ = false;
+  return sync_directory(*journal_dir_);
+}
+
+// Renames the backups of the files already replaced back into place. What
+// cannot be put back stays listed in the journal for the next run.
+void write_batch::put_back() {
+  bool complete = true;
+  for (auto each = files_.rbegin(); each != files_.rend(); ++each) {
+    if (!each->replaced) continue;
+    const directory& dir = *each->file.dir_;
+    const char* name = each->file.name_.c_str();
+    int undone = each->backup.empty() ? disk().unlink_at(dir.fd(), name)
+                                      : disk().rename_at(dir.fd(), each->backup.c_str(), dir.fd(), name);
+    if (undone != 0) {
+      std::perror(each->file.target_path().c_str());
+      complete = false;
+      continue;
+    }
+    each->replaced = false;
+    each->backup.clear();
+  }
+  if (!complete) {
+    std::fprintf(stderr, "The next run of rosterkeep will put back the files listed in %s\n",
+                 journal_path_.c_str());
+    return;
+  }
+  sync_directories();
+  remove_journal();
+  drop_backups();
+}
+
+// A backup left behind has a temporary name: the next run removes it.
+void write_batch::drop_backups() {
+  for (auto& each : files_) {
+    if (each.backup.empty()) continue;
+    disk().unlink_at(each.file.dir_->fd(), each.backup.c_str());
+    each.backup.clear();
+  }
+}
+
+int write_batch::commit() {
+  if (make_backups() != 0 || sync_directories() != 0 || write_journal() != 0) {
+    remove_journal();
+    drop_backups();
+    return -1;
+  }
+  for (auto& each : files_) {
+    replacement& file = each.file;
+    if (disk().rename_at(file.dir_->fd(), file.temp_.c_str(), file.dir_->fd(),
+                         file.name_.c_str()) != 0) {
+      if (each.rename_failure.empty()) {
+        std::perror(file.target_path().c_str());
+      } else {
+        std::fputs(each.rename_failure.c_str(), stderr);
+        std::perror(nullptr);
+      }
+      put_back();
+      return -1;
+    }
+    file.exists_ = false;
+    each.replaced = true;
+  }
+  if (sync_directories() != 0 || remove_journal() != 0) {
+    put_back();
+    return -1;
+  }
+  drop_backups();
+  return 0;
+}
+
+int stage(write_batch& batch, replacement file, std::string rename_failure) {
+  if (file.finish() != 0) return -1;
+  batch.add(std::move(file), std::move(rename_failure));
+  return 0;
+}
+
+struct stat new_file_status() {
   struct stat st {};
-  if (stat(path.c_str(), &st) == 0) return st;
   mode_t mask = umask(0);
   umask(mask);
-  st.st_mode = 0666 & ~mask;
+  st.st_mode = S_IFREG | (0666 & ~mask);
   st.st_uid = geteuid();
   st.st_gid = getegid();
   return st;
@@ -128,38 +285,6 @@ std::string directory_of(const std::string& path) {
   return slash == 0 ? "/" : path.substr(0, slash);
 }
 
-void write_batch::add(temp_file file, std::string target, std::string rename_failure) {
-  files_.push_back(staged{std::move(file), std::move(target), std::move(rename_failure)});
-}
-
-int write_batch::commit() {
-  for (auto& each : files_) {
-    if (each.file.rename_to(each.target) == 0) continue;
-    if (each.rename_failure.empty()) {
-      std::perror(each.target.c_str());
-    } else {
-      std::fputs(each.rename_failure.c_str(), stderr);
-      std::perror(nullptr);
-    }
-    return -1;
-  }
-  return 0;
-}
-
-std::optional<temp_file> create_beside(const std::string& target, bool holds_passwords) {
-  const char* failed_call = nullptr;
-  auto file = temp_file::create(directory_of(target), holds_passwords, failed_call);
-  if (!file) std::perror(target.c_str());
-  return file;
-}
-
-int stage_beside(write_batch& batch, temp_file file, const std::string& target) {
-  if (file.finish(status_or_new(target)) != 0) {
-    std::perror(target.c_str());
-    return -1;
-  }
-  batch.add(std::move(file), target);
-  return 0;
-}
+std::string base_name(const std::string& path) { return path.substr(path.rfind('/') + 1); }
 
 }  // namespace rk

@@ -1,92 +1,132 @@
-// Rewriting a file without ever leaving it half written: the new content goes
-// to a temporary file, is flushed to disk, and only then renamed over the old.
+// Rewriting files without ever leaving them half written or half changed:
+// each new version is written beside its file, synced, and renamed over it;
+// the files of one write-back change together or not at all.
 #pragma once
 
 #include <sys/stat.h>
 
-#include <cstdio>
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
+
+#include "repodb/text_writer.h"
 
 namespace rk {
 
-struct file_closer {
-  void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using file_handle = std::unique_ptr<std::FILE, file_closer>;
-
-// A temporary file "<dir>/.rk_tmXXXXXX" (mode 0600), removed again unless it
-// was renamed into place.
-class temp_file {
+// A directory held open: files are made, renamed and synced in it by
+// descriptor, so a directory swapped for a link after it was opened changes
+// nothing.
+class directory {
  public:
-  // Nothing when it cannot be made; failed_call then names the failed call
-  // ("mkstemp" or "fdopen") and errno says why.
-  static std::optional<temp_file> create(const std::string& dir, bool holds_passwords,
-                                         const char*& failed_call);
-  temp_file(temp_file&& other) noexcept;
-  temp_file& operator=(temp_file&&) = delete;
-  ~temp_file();
+  // Nothing (errno set) when path is not a directory that can be opened.
+  static std::shared_ptr<directory> open(const std::string& path);
+  directory(int fd, std::string path) : fd_(fd), path_(std::move(path)) {}
+  directory(const directory&) = delete;
+  directory& operator=(const directory&) = delete;
+  ~directory();
 
-  std::FILE* stream() const { return stream_.get(); }
+  int fd() const { return fd_; }
   const std::string& path() const { return path_; }
-
-  // Flushes the content to disk, gives the file the permission bits and (where
-  // allowed) the owner of `like`, and closes it: 0, or -1 with errno set.
-  int finish(const struct stat& like);
-  // 0, or -1 with errno set (the file then stays where it was).
-  int rename_to(const std::string& target);
-  // Moves other (finished) onto this file's name: 0, or -1 with errno set
-  // (EXDEV when other is on another file system).
-  int take_over(temp_file& other);
-  // Removes the file now; tells the user its name when that fails.
-  void remove();
+  std::string path_of(std::string_view name) const;
 
  private:
-  temp_file(std::string path, file_handle stream, bool holds_passwords);
-
+  int fd_;
   std::string path_;
-  file_handle stream_;
+};
+
+// Whether name is one the tool gives its temporary files: ".rk_tm" and six
+// letters or digits.
+bool is_temp_name(std::string_view name);
+
+// The next version of one file, commit-or-discard: it is written to a
+// temporary file beside the file and removed again unless a write_batch put
+// it in place.
+class replacement {
+ public:
+  // Nothing (reported, naming the file) when the temporary file cannot be made.
+  static std::optional<replacement> create(std::shared_ptr<directory> dir, std::string name,
+                                           bool holds_passwords);
+  replacement(replacement&& other) noexcept;
+  replacement& operator=(replacement&&) = delete;
+  ~replacement();
+
+  text_writer& out() { return writer_; }
+  // Writes out the content, gives the file the mode, owner, group and
+  // extended attributes (its ACL among them) of the version it replaces,
+  // syncs and closes it: 0, or -1 (reported).
+  int finish();
+  std::string target_path() const { return dir_->path_of(name_); }
+
+ private:
+  friend class write_batch;
+  replacement(std::shared_ptr<directory> dir, std::string name, std::string temp, int fd,
+              bool holds_passwords);
+  void discard();
+
+  std::shared_ptr<directory> dir_;
+  std::string name_;  // of the file it replaces
+  std::string temp_;  // its own name until it is put in place
+  int fd_;
+  text_writer writer_;
   bool holds_passwords_;
   bool exists_ = true;
 };
 
-// The file a rewrite of path replaces: the file a symbolic link names, so that
-// the link stays a link.
-std::string rewrite_target(const std::string& path);
-
-// The status of path, or, when it does not exist, of a new file (0666 less the
-// umask, owned by us).
-struct stat status_or_new(const std::string& path);
-
-// The files of one write-back: each is complete and on disk before any of them
-// replaces its old version.
+// The files of one write-back, all or nothing.
+//
+// Everything that can fail is done before the first rename: each file is
+// complete and synced, and each old version gets a second name (a hard
+// link) as its backup. A journal beside the lock lists the files and their
+// backups before anything is renamed. If a rename or a sync fails, the
+// backups are renamed back. Removing the journal is the moment the batch is
+// done; only then do the backups go. A run killed in between leaves the
+// journal, and the next run, under the same lock, puts the backups back
+// (recover_batch) before it reads anything: both files old, never mixed.
 class write_batch {
  public:
+  // journal_path: where the journal goes (empty: none, for a checkout that
+  // is thrown away anyway).
+  explicit write_batch(std::string journal_path = {}) : journal_path_(std::move(journal_path)) {}
   // rename_failure is written before the system's error text when the rename
-  // fails; when it is empty the target's path is reported perror style.
-  void add(temp_file file, std::string target, std::string rename_failure = {});
-  // Puts every file in place, in the order added: 0, or -1.
+  // fails; when it is empty the file's path is reported perror style.
+  void add(replacement file, std::string rename_failure = {});
+  // Puts every file in place, in the order added: 0, or -1 (reported) with
+  // every file as it was.
   int commit();
 
  private:
   struct staged {
-    temp_file file;
-    std::string target;
+    replacement file;
     std::string rename_failure;
+    std::string backup;  // empty: the file had no old version
+    bool replaced = false;
   };
+  int make_backups();
+  int write_journal();
+  int sync_directories();
+  int remove_journal();
+  void put_back();
+  void drop_backups();
+
+  std::string journal_path_;
+  std::shared_ptr<directory> journal_dir_;
+  bool journal_written_ = false;
   std::vector<staged> files_;
 };
 
-// A temporary file beside target for its new content; reports target perror
-// style when it cannot be made.
-std::optional<temp_file> create_beside(const std::string& target, bool holds_passwords);
+// Finishes file and adds it to batch: 0, or -1 (reported; file discarded).
+int stage(write_batch& batch, replacement file, std::string rename_failure = {});
 
-// Finishes file as a new version of target and adds it to batch: 0, or -1
-// after reporting target perror style (file is then removed).
-int stage_beside(write_batch& batch, temp_file file, const std::string& target);
+// Puts back what a run killed during its write-back left half replaced, as
+// its journal lists it: 0 (nothing to do, or done), or -1 (reported).
+int recover_batch(const std::string& journal_path);
+
+// The status of a new file: 0666 less the umask, owned by us.
+struct stat new_file_status();
 
 std::string directory_of(const std::string& path);
+std::string base_name(const std::string& path);
 
 }  // namespace rk

@@ -23,6 +23,8 @@ struct repo {
   // Held from before the files are read until the write-back and the commit
   // are done.
   std::vector<file_lock> locks;
+  // Where a write-back keeps its journal: beside the first lock.
+  std::string journal_path;
   bool has_users_file = false;
   bool warned_addresses_unsaved = false;
 };

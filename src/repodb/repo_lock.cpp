@@ -6,7 +6,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -65,15 +64,6 @@ bool try_lock(int fd, bool& failed) {
   return false;
 }
 
-bool is_own_temp_name(const char* name) {
-  // ".rk_tm" and the six characters mkstemp puts in place of "XXXXXX".
-  if (std::strncmp(name, ".rk_tm", 6) != 0 || std::strlen(name) != 12) return false;
-  for (const char* c = name + 6; *c; ++c) {
-    if (!std::isalnum(static_cast<unsigned char>(*c))) return false;
-  }
-  return true;
-}
-
 struct dir_closer {
   void operator()(DIR* dir) const { closedir(dir); }
 };
@@ -118,7 +108,7 @@ void remove_stale_temp_files(const std::string& dir) {
   if (!entries) return;
   int dir_fd = dirfd(entries.get());
   while (const dirent* entry = readdir(entries.get())) {
-    if (!is_own_temp_name(entry->d_name)) continue;
+    if (!is_temp_name(entry->d_name)) continue;
     struct stat st {};
     if (fstatat(dir_fd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode)) {
       continue;

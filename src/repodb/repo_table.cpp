@@ -12,6 +12,7 @@
 #include "repodb/file_formats.h"
 #include "repodb/replacement.h"
 #include "repodb/repo.h"
+#include "repodb/trusted_path.h"
 
 namespace rk {
 namespace {
@@ -48,10 +49,20 @@ bool host_file_may_be_used(const repo& r) {
   return may_use_host_file(r) && stat(fixed_paths::sys_passwd, &st) == 0 && S_ISREG(st.st_mode);
 }
 
+// "X.lock" guards the files whose write-back keeps its journal in
+// "X.journal".
+std::string journal_beside(const std::string& lock_path) {
+  return lock_path.substr(0, lock_path.size() - std::string_view(".lock").size()) + ".journal";
+}
+
+// Under the lock, first what a killed run left: its half-done write-back is
+// undone before anything is read, and its temporary files go.
 bool take_lock(repo& r, const std::string& lock_path) {
   auto lock = file_lock::take(lock_path);
   if (!lock) return false;
   r.locks.push_back(std::move(*lock));
+  if (r.journal_path.empty()) r.journal_path = journal_beside(lock_path);
+  if (recover_batch(journal_beside(lock_path)) != 0) return false;
   remove_stale_temp_files(directory_of(lock_path));
   return true;
 }
@@ -67,7 +78,9 @@ bool lock_files(repo& r) {
   if (r.use_cvs && !may_use_host_file(r)) return true;
   auto dir = strip_method(r.root);
   // Without a directory the repository does not open at all.
-  return !dir || take_lock(r, std::string(*dir) + "/CVSROOT/.rosterkeep.lock");
+  if (!dir) return true;
+  auto cvsroot = trusted_target(std::string(*dir) + "/CVSROOT");
+  return cvsroot && take_lock(r, *cvsroot + "/.rosterkeep.lock");
 }
 
 enum class registration { done, unreadable, refused };
@@ -91,7 +104,9 @@ registration register_files(repo& r, open_mode mode) {
 }
 
 int write_back(repo& r) {
-  write_batch batch;
+  // Without a lock (a remote checkout) there is no journal either: nobody
+  // could recover from it safely, and the checkout goes with the run.
+  write_batch batch(r.journal_path);
   bool staged = true;
   for (const hfile& file : r.files) {
     if (hfile_write(file, batch) < 0) staged = false;

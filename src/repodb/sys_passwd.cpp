@@ -37,7 +37,7 @@ int read_section(line_reader& lines, int handle) {
     auto trimmed = trim_line(line);
     if (!trimmed || trimmed->front() == '#') continue;
     if (handle_pass_line(handle, *trimmed) < 0) {
-      std::fprintf(stderr, "Invalid line %d in %s\n", lines.number(), fixed_paths::sys_passwd);
+      std::fprintf(stderr, "Invalid line %llu in %s\n", lines.number(), fixed_paths::sys_passwd);
       return -1;
     }
   }
@@ -63,9 +63,8 @@ void copy_line(text_writer& out, std::string_view line) {
 
 // Copies in to out with this repository's section replaced by its users; the
 // section is added at the end when the file has none.
-int copy_replacing_section(line_reader& lines, text_writer& out, std::string_view section,
-                           const user_list& users) {
-  if (lines.failed()) return -1;
+void copy_replacing_section(line_reader& lines, text_writer& out, std::string_view section,
+                            const user_list& users) {
   bool replaced = false;
   bool after_empty_line = true;
   std::string_view line;
@@ -87,29 +86,6 @@ int copy_replacing_section(line_reader& lines, text_writer& out, std::string_vie
     if (!after_empty_line) out.put("\n");
     put_section(out, section, users);
   }
-  return 0;
-}
-
-void report_move_failure() {
-  std::fputs(move_failure.c_str(), stderr);
-  std::perror(nullptr);
-}
-
-int copy_contents(const std::string& from, std::FILE* to) {
-  int fd = open(from.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return -1;
-  std::vector<char> block(1 << 16);
-  ssize_t got = 0;
-  while ((got = read(fd, block.data(), block.size())) > 0) {
-    if (std::fwrite(block.data(), 1, static_cast<std::size_t>(got), to) !=
-        static_cast<std::size_t>(got)) {
-      break;
-    }
-  }
-  int saved = errno;
-  close(fd);
-  errno = saved;
-  return got == 0 ? 0 : -1;
 }
 
 }  // namespace
@@ -123,7 +99,7 @@ int sys_passwd_read(hfile& file) {
   if (!may_use_host_file(r)) return -1;
   auto section = strip_method(r.root);
   if (!section) return -1;
-  input_file in = open_input(file.path, "closing");
+  input_file in = open_input(file, "closing");
   if (!in) return -1;
   line_reader lines(in.get());
   if (lines.failed()) {
@@ -141,48 +117,20 @@ int sys_passwd_write(const hfile& file, write_batch& batch) {
   const repo& r = *file.owner;
   auto section = strip_method(r.root);
   if (!section) return -1;
-  input_file in = open_input(file.path, "fclose");
+  input_file in = open_input(file, "fclose");
   if (!in) return -1;
-  const char* failed_call = nullptr;
-  auto out = temp_file::create(fixed_paths::temp_dir, true, failed_call);
-  if (!out) {
-    std::perror(std::string_view(failed_call) == "fdopen" ? "fdopen (big trouble in hyperspace!)"
-                                                          : failed_call);
-    return -1;
-  }
   line_reader lines(in.get());
-  text_writer writer(out->stream());
-  if (copy_replacing_section(lines, writer, *section, r.users) != 0) {
+  if (lines.failed()) {
     std::perror(file.path.c_str());
     return -1;
   }
-  writer.flush();
-  const std::string target = rewrite_target(file.path);
-  if (out->finish(status_or_new(target)) != 0) {
-    std::perror("fclose");
-    return -1;
-  }
-  return move_file(batch, std::move(*out), target);
-}
-
-int move_file(write_batch& batch, temp_file from, const std::string& to) {
-  // The last step must be a rename within the file system of `to`, so the
-  // new file goes beside it first: by a rename where it can, else by a copy.
-  const char* failed_call = nullptr;
-  auto beside = temp_file::create(directory_of(to), true, failed_call);
-  if (!beside) {
-    report_move_failure();
-    return -1;
-  }
-  if (beside->take_over(from) != 0) {
-    if (errno != EXDEV || copy_contents(from.path(), beside->stream()) != 0 ||
-        beside->finish(status_or_new(to)) != 0) {
-      report_move_failure();
-      return -1;
-    }
-  }
-  batch.add(std::move(*beside), to, move_failure);
-  return 0;
+  // The new version is written beside the host file from the start: it is
+  // never reopened by name from a shared directory, and putting it in place
+  // is a rename within the host file's own file system.
+  auto out = replacement::create(file.dir, file.name, true);
+  if (!out) return -1;
+  copy_replacing_section(lines, out->out(), *section, r.users);
+  return stage(batch, std::move(*out), move_failure);
 }
 
 }  // namespace rk

@@ -1,0 +1,102 @@
+// The next run's half of the write-back's all or nothing: a journal left
+// behind means a run was killed while it replaced the files, and the old
+// versions go back before anything is read.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "repodb/file_system.h"
+#include "repodb/replacement.h"
+
+namespace rk {
+namespace {
+
+// The journal's content, or nothing (errno set; ENOENT when there is none).
+// Only a journal of our own counts: another user could write one that names
+// any file.
+std::optional<std::string> read_journal(const directory& dir, const std::string& name) {
+  int fd = disk().open_at(dir.fd(), name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0);
+  if (fd < 0) return std::nullopt;
+  struct stat st {};
+  std::optional<std::string> content;
+  if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == geteuid()) {
+    content.emplace();
+    char block[4096];
+    ssize_t got = 0;
+    while ((got = read(fd, block, sizeof block)) > 0) content->append(block, static_cast<std::size_t>(got));
+    if (got < 0) content.reset();
+  } else {
+    errno = EPERM;
+  }
+  int saved = errno;
+  disk().close(fd);
+  errno = saved;
+  return content;
+}
+
+// Puts the backup back over target; a backup that is still the target itself
+// (its rename never came) only goes.
+int put_back(const std::string& target, const std::string& backup) {
+  // A backup has a temporary name beside its file; anything else is no
+  // journal of ours.
+  if (directory_of(target) != directory_of(backup) || !is_temp_name(base_name(backup))) {
+    errno = EINVAL;
+    return -1;
+  }
+  auto dir = directory::open(directory_of(target));
+  if (!dir) return -1;
+  struct stat old {}, now {};
+  std::string backup_name = base_name(backup), target_name = base_name(target);
+  if (fstatat(dir->fd(), backup_name.c_str(), &old, AT_SYMLINK_NOFOLLOW) != 0) {
+    return errno == ENOENT ? 0 : -1;
+  }
+  bool same = fstatat(dir->fd(), target_name.c_str(), &now, AT_SYMLINK_NOFOLLOW) == 0 &&
+              now.st_dev == old.st_dev && now.st_ino == old.st_ino;
+  int result = same ? disk().unlink_at(dir->fd(), backup_name.c_str())
+                    : disk().rename_at(dir->fd(), backup_name.c_str(), dir->fd(), target_name.c_str());
+  if (result == 0 && disk().fsync(dir->fd()) != 0 && errno != EINVAL) result = -1;
+  return result;
+}
+
+}  // namespace
+
+int recover_batch(const std::string& journal_path) {
+  auto dir = directory::open(directory_of(journal_path));
+  if (!dir) return 0;
+  const std::string name = base_name(journal_path);
+  auto content = read_journal(*dir, name);
+  if (!content) {
+    if (errno == ENOENT) return 0;
+    std::perror(journal_path.c_str());
+    return -1;
+  }
+  std::vector<std::string> paths;
+  for (std::size_t at = 0; at < content->size();) {
+    auto end = content->find('\0', at);
+    if (end == std::string::npos) break;
+    paths.push_back(content->substr(at, end - at));
+    at = end + 1;
+  }
+  for (std::size_t i = 0; i + 1 < paths.size(); i += 2) {
+    if (put_back(paths[i], paths[i + 1]) != 0) {
+      std::perror(paths[i].c_str());
+      std::fprintf(stderr, "%s: a stopped run's files could not all be put back\n",
+                   journal_path.c_str());
+      return -1;
+    }
+  }
+  if (disk().unlink_at(dir->fd(), name.c_str()) != 0) {
+    std::perror(journal_path.c_str());
+    return -1;
+  }
+  std::fprintf(stderr, "A run of rosterkeep was stopped while it replaced %s; it is back as it was\n",
+               paths.empty() ? journal_path.c_str() : paths[0].c_str());
+  return 0;
+}
+
+}  // namespace rk

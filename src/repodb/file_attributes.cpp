@@ -1,0 +1,94 @@
+#include "repodb/file_attributes.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <string_view>
+#include <vector>
+
+#include "repodb/file_system.h"
+#include "repodb/replacement.h"
+
+namespace rk {
+namespace {
+
+void give_owner(int to, const struct stat& old) {
+  if (disk().fchown(to, old.st_uid, old.st_gid) == 0) return;
+  // Only root may give a file away; anyone else keeps it, in the old group
+  // where a member of it.
+  disk().fchown(to, static_cast<uid_t>(-1), old.st_gid);
+}
+
+// A security label is the system's to set; a process that may not set one
+// leaves the label the new file got.
+bool may_skip(std::string_view name, int error) {
+  return name.starts_with("security.") && (error == EPERM || error == EACCES || error == ENOTSUP);
+}
+
+// Sizes change between the calls that ask for them and the calls that read;
+// ERANGE says to ask again.
+template <typename Reader>
+ssize_t read_sized(std::vector<char>& buffer, Reader read) {
+  for (int attempt = 0; attempt < 8; ++attempt) {
+    ssize_t size = read(nullptr, 0);
+    if (size <= 0) return size;
+    buffer.resize(static_cast<std::size_t>(size));
+    ssize_t got = read(buffer.data(), buffer.size());
+    if (got >= 0 || errno != ERANGE) return got;
+  }
+  errno = ERANGE;
+  return -1;
+}
+
+int copy_xattrs(int from, int to, const std::string& target) {
+  std::vector<char> names;
+  ssize_t length = read_sized(names, [from](char* data, std::size_t size) {
+    return disk().list_xattr(from, data, size);
+  });
+  if (length < 0) return errno == ENOTSUP ? 0 : -1;
+  std::vector<char> value;
+  for (std::size_t at = 0; at < static_cast<std::size_t>(length);) {
+    const char* name = names.data() + at;
+    at += std::string_view(name).size() + 1;
+    ssize_t size = read_sized(value, [from, name](char* data, std::size_t room) {
+      return disk().get_xattr(from, name, data, room);
+    });
+    if (size < 0 || disk().set_xattr(to, name, value.data(), static_cast<std::size_t>(size)) != 0) {
+      if (may_skip(name, errno)) continue;
+      int saved = errno;
+      std::fprintf(stderr, "%s: the attribute %s cannot be carried over\n", target.c_str(), name);
+      errno = saved;
+      return -1;
+    }
+  }
+  return 0;
+}
+
+}  // namespace
+
+int carry_attributes(const directory& dir, const std::string& name, int to) {
+  int from = disk().open_at(dir.fd(), name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0);
+  if (from < 0 && errno != ENOENT) return -1;
+  struct stat old = new_file_status();
+  if (from >= 0 && fstat(from, &old) != 0) {
+    int saved = errno;
+    disk().close(from);
+    errno = saved;
+    return -1;
+  }
+  give_owner(to, old);
+  // After the owner: a change of owner may clear the set-id bits.
+  int result = disk().fchmod(to, old.st_mode & 07777);
+  if (result == 0 && from >= 0) result = copy_xattrs(from, to, dir.path_of(name));
+  if (from >= 0) {
+    int saved = errno;
+    disk().close(from);
+    errno = saved;
+  }
+  return result;
+}
+
+}  // namespace rk

@@ -1,0 +1,86 @@
+#include "repodb/file_system.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#if __has_include(<sys/xattr.h>)
+#include <sys/xattr.h>
+#define RK_HAVE_XATTR 1
+#endif
+
+#include <cerrno>
+#include <cstdio>
+
+namespace rk {
+namespace {
+
+file_system real_disk;
+file_system* current = &real_disk;
+
+}  // namespace
+
+int file_system::open_dir(const char* path) {
+  return ::open(path, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+}
+
+int file_system::open_at(int dir, const char* name, int flags, mode_t mode) {
+  return ::openat(dir, name, flags, mode);
+}
+
+ssize_t file_system::write(int fd, const void* data, std::size_t size) {
+  return ::write(fd, data, size);
+}
+
+int file_system::fsync(int fd) { return ::fsync(fd); }
+
+int file_system::fchmod(int fd, mode_t mode) { return ::fchmod(fd, mode); }
+
+int file_system::fchown(int fd, uid_t owner, gid_t group) { return ::fchown(fd, owner, group); }
+
+// Where the system has no extended attributes, a file has none to carry.
+ssize_t file_system::list_xattr(int fd, char* names, std::size_t size) {
+#ifdef RK_HAVE_XATTR
+  return ::flistxattr(fd, names, size);
+#else
+  static_cast<void>(fd), static_cast<void>(names), static_cast<void>(size);
+  return 0;
+#endif
+}
+
+ssize_t file_system::get_xattr(int fd, const char* name, void* value, std::size_t size) {
+#ifdef RK_HAVE_XATTR
+  return ::fgetxattr(fd, name, value, size);
+#else
+  static_cast<void>(fd), static_cast<void>(name), static_cast<void>(value), static_cast<void>(size);
+  errno = ENOTSUP;
+  return -1;
+#endif
+}
+
+int file_system::set_xattr(int fd, const char* name, const void* value, std::size_t size) {
+#ifdef RK_HAVE_XATTR
+  return ::fsetxattr(fd, name, value, size, 0);
+#else
+  static_cast<void>(fd), static_cast<void>(name), static_cast<void>(value), static_cast<void>(size);
+  errno = ENOTSUP;
+  return -1;
+#endif
+}
+
+int file_system::link_at(int from_dir, const char* from, int to_dir, const char* to) {
+  return ::linkat(from_dir, from, to_dir, to, 0);
+}
+
+int file_system::rename_at(int from_dir, const char* from, int to_dir, const char* to) {
+  return ::renameat(from_dir, from, to_dir, to);
+}
+
+int file_system::unlink_at(int dir, const char* name) { return ::unlinkat(dir, name, 0); }
+
+int file_system::close(int fd) { return ::close(fd); }
+
+file_system& disk() { return *current; }
+
+void use_disk(file_system* fs) { current = fs ? fs : &real_disk; }
+
+}  // namespace rk
