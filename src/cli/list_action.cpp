@@ -1,6 +1,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <string_view>
 
 #include "cli/actions.h"
 #include "repodb/database.h"
@@ -11,10 +12,18 @@ namespace {
 // Stands in the angle brackets of a user without an e-mail address.
 constexpr const char* no_email = "no email";
 
-void print_user(const std::string& name, const std::optional<std::string>& sys_user,
+// Fields go out by length, whatever their size (printf fails on one over
+// 2 GiB); false once standard output has failed.
+bool print_user(const std::string& name, const std::optional<std::string>& sys_user,
                 const std::optional<std::string>& email) {
-  std::printf("%s<%s>: %s on sys\n", name.c_str(), email ? email->c_str() : no_email,
-              sys_user ? sys_user->c_str() : name.c_str());
+  for (std::string_view piece : {std::string_view(name), std::string_view("<"),
+                                 email ? std::string_view(*email) : std::string_view(no_email),
+                                 std::string_view(">: "),
+                                 std::string_view(sys_user ? *sys_user : name),
+                                 std::string_view(" on sys\n")}) {
+    if (std::fwrite(piece.data(), 1, piece.size(), stdout) != piece.size()) return false;
+  }
+  return true;
 }
 
 int list_all() {
@@ -30,7 +39,8 @@ int list_all() {
       std::fputs("Internal fsck up in rosterkeep!\n", stderr);
       std::exit(1);
     }
-    print_user(name, sys_user, email);
+    // The run ends with status 1 when what it printed did not all arrive.
+    if (!print_user(name, sys_user, email)) return 1;
   }
   return 0;
 }
@@ -46,7 +56,7 @@ int list_action(int argc, char** argv) {
       std::printf("%s: no such user\n", argv[i]);
       continue;
     }
-    print_user(argv[i], sys_user, email);
+    if (!print_user(argv[i], sys_user, email)) return 1;
   }
   return 0;
 }

@@ -11,6 +11,7 @@
 #include "cli/actions.h"
 #include "cli/output.h"
 #include "repodb/database.h"
+#include "repodb/readable_text.h"
 
 namespace rk {
 namespace {
@@ -85,7 +86,7 @@ int run(int argc, char** argv) {
 
   cur_repo = repo_open(*opt_root, opt_use_cvs, chosen->mode);
   if (cur_repo < 0) {
-    std::printf("Unable to open %s\n", opt_root->c_str());
+    std::printf("Unable to open %s\n", printable(*opt_root).c_str());
     return finish_output(1);
   }
   int status = chosen->handler(argc - optind, argv + optind);

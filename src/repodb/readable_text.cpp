@@ -11,11 +11,11 @@ bool is_control(char c) {
   return byte < 0x20 || byte == 0x7f;
 }
 
-bool has_control(std::string_view text) { return std::ranges::any_of(text, is_control); }
-
 bool ends_with_space(std::string_view text) { return !text.empty() && text.back() == ' '; }
 
 }  // namespace
+
+bool has_control(std::string_view text) { return std::ranges::any_of(text, is_control); }
 
 std::optional<std::string_view> name_defect(std::string_view name) {
   if (name.empty()) return "is empty";
@@ -41,9 +41,7 @@ std::optional<std::string_view> answer_defect(std::string_view answer) {
 std::string printable(std::string_view text) {
   std::string shown;
   for (char c : text) {
-    if (c == '\\') {
-      shown += "\\\\";
-    } else if (is_control(c)) {
+    if (is_control(c)) {
       char escaped[8];
       std::snprintf(escaped, sizeof escaped, "\\x%02x", static_cast<unsigned char>(c));
       shown += escaped;

@@ -15,8 +15,10 @@ std::optional<std::string_view> hash_defect(std::string_view hash);
 // ... as a system user or an e-mail address.
 std::optional<std::string_view> answer_defect(std::string_view answer);
 
-// The text with its control characters (and backslashes) escaped, fit to be
-// shown on a terminal.
+bool has_control(std::string_view text);
+
+// The text with its control characters (bytes below 0x20, and 0x7f) shown
+// as \xNN, fit to be shown on a terminal; every other byte stays as it is.
 std::string printable(std::string_view text);
 
 }  // namespace rk

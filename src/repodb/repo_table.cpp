@@ -11,6 +11,7 @@
 #include "repodb/database.h"
 #include "repodb/file_formats.h"
 #include "repodb/replacement.h"
+#include "repodb/readable_text.h"
 #include "repodb/repo.h"
 #include "repodb/trusted_path.h"
 
@@ -138,6 +139,10 @@ int repo_handle(const repo* r) {
 }
 
 int repo_open(const std::string& location, bool use_cvs, open_mode mode) {
+  // A line break in the location would go into the host file as a header
+  // and a user line of its own; an empty directory names no repository.
+  auto dir = strip_method(location);
+  if (has_control(location) || (dir && dir->empty())) return -1;
   if (is_remote_without_cvs(location, use_cvs)) {
     std::fprintf(stderr,
                  "Not using cvs(1) and non-local repository `%s', can't continue, see the -c "

@@ -71,7 +71,8 @@ TEST(readable_text, defects_of_names_hashes_and_answers) {
   EXPECT_EQ(answer_defect(" user@x:y"), std::nullopt);
   EXPECT_EQ(answer_defect("a\tb"), "contains a control character");
   EXPECT_EQ(answer_defect("a "), "ends with whitespace");
-  EXPECT_EQ(printable("a\\b\n\x1b[2J"), "a\\\\b\\x0a\\x1b[2J");
+  // Only control characters are escaped: backslashes and UTF-8 stay as they are.
+  EXPECT_EQ(printable("a\\b\n\x1b[2J\x7f\xc3\xa9"), "a\\b\\x0a\\x1b[2J\\x7f\xc3\xa9");
 }
 
 }  // namespace
