@@ -1,0 +1,209 @@
+// The write-back is all or nothing: whichever single call of it fails, and
+// wherever a run is killed, passwd and users end both old or both new.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+#include <map>
+
+#include "harness.h"
+#include "repodb/database.h"
+#include "repodb/file_system.h"
+
+namespace rk {
+namespace {
+
+const std::string old_passwd = "alice:ah:asys\nbob:bh:\n";
+const std::string old_users = "alice:alice@x\n";
+const std::string new_passwd = "alicia:ah:asys\nbob:bh:\n";
+const std::string new_users = "alicia:alice@x\n";
+
+// Counts every call by name and makes one of them fail.
+class failing_disk : public file_system {
+ public:
+  std::map<std::string, int> counts;
+  std::string fail_call;
+  int fail_at = 0;
+
+  int open_dir(const char* path) override {
+    return hit("open_dir") ? -1 : file_system::open_dir(path);
+  }
+  int open_at(int dir, const char* name, int flags, mode_t mode) override {
+    return hit("open_at") ? -1 : file_system::open_at(dir, name, flags, mode);
+  }
+  ssize_t write(int fd, const void* data, std::size_t size) override {
+    return hit("write") ? -1 : file_system::write(fd, data, size);
+  }
+  int fsync(int fd) override { return hit("fsync") ? -1 : file_system::fsync(fd); }
+  int fchmod(int fd, mode_t mode) override {
+    return hit("fchmod") ? -1 : file_system::fchmod(fd, mode);
+  }
+  int fchown(int fd, uid_t owner, gid_t group) override {
+    return hit("fchown") ? -1 : file_system::fchown(fd, owner, group);
+  }
+  ssize_t list_xattr(int fd, char* names, std::size_t size) override {
+    return hit("list_xattr") ? -1 : file_system::list_xattr(fd, names, size);
+  }
+  ssize_t get_xattr(int fd, const char* name, void* value, std::size_t size) override {
+    return hit("get_xattr") ? -1 : file_system::get_xattr(fd, name, value, size);
+  }
+  int set_xattr(int fd, const char* name, const void* value, std::size_t size) override {
+    return hit("set_xattr") ? -1 : file_system::set_xattr(fd, name, value, size);
+  }
+  int link_at(int from_dir, const char* from, int to_dir, const char* to) override {
+    return hit("link_at") ? -1 : file_system::link_at(from_dir, from, to_dir, to);
+  }
+  int rename_at(int from_dir, const char* from, int to_dir, const char* to) override {
+    return hit("rename_at") ? -1 : file_system::rename_at(from_dir, from, to_dir, to);
+  }
+  int unlink_at(int dir, const char* name) override {
+    return hit("unlink_at") ? -1 : file_system::unlink_at(dir, name);
+  }
+  int close(int fd) override {
+    int result = file_system::close(fd);
+    return hit("close") ? -1 : result;
+  }
+
+ private:
+  bool hit(const std::string& call) {
+    if (++counts[call] != fail_at || call != fail_call) return false;
+    errno = EIO;
+    return true;
+  }
+};
+
+// Dies the moment the first of the two files has been replaced.
+class dying_disk : public file_system {
+ public:
+  int rename_at(int from_dir, const char* from, int to_dir, const char* to) override {
+    int result = file_system::rename_at(from_dir, from, to_dir, to);
+    if (result == 0 && std::string(to) == "users") raise(SIGKILL);
+    return result;
+  }
+};
+
+class write_back : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    rk_test::reset_sandbox();
+    // An attribute, so that carrying attributes over has work to do.
+    ASSERT_EQ(setxattr(file("passwd").c_str(), "user.origin", "kept", 4, 0), 0);
+  }
+  void TearDown() override { use_disk(nullptr); }
+
+  std::string file(const std::string& name) { return repo + "/CVSROOT/" + name; }
+  std::string content(const std::string& name) { return rk_test::read_file(file(name)); }
+  // A rename of alice, written back through fs: repo_close's result.
+  int rename_through(file_system& fs) {
+    int handle = repo_open(repo, false);
+    EXPECT_GE(handle, 0);
+    EXPECT_EQ(_rename_user(handle, "alice", "alicia"), 0);
+    use_disk(&fs);
+    int result = repo_close(handle);
+    use_disk(nullptr);
+    return result;
+  }
+  void expect_old() {
+    EXPECT_EQ(content("passwd"), old_passwd);
+    EXPECT_EQ(content("users"), old_users);
+  }
+  void expect_new() {
+    EXPECT_EQ(content("passwd"), new_passwd);
+    EXPECT_EQ(content("users"), new_users);
+    char value[8] = {};
+    EXPECT_EQ(getxattr(file("passwd").c_str(), "user.origin", value, sizeof value), 4);
+    EXPECT_EQ(std::string(value), "kept");
+  }
+  // One more run puts right whatever is left over, and nothing remains.
+  void expect_clean_after_next_run() {
+    int handle = repo_open(repo, false);
+    ASSERT_GE(handle, 0);
+    repo_close(handle);
+    EXPECT_EQ(rk_test::list_dir(repo + "/CVSROOT"),
+              (std::vector<std::string>{".rosterkeep.lock", "passwd", "users"}));
+  }
+
+  rk_test::scratch_dir dir;
+  std::string repo = rk_test::make_repo(dir, old_passwd, old_users);
+};
+
+TEST_F(write_back, any_single_failing_call_leaves_both_files_old_or_both_new) {
+  failing_disk counter;
+  ASSERT_EQ(rename_through(counter), 0);
+  expect_new();
+  std::map<std::string, int> calls = counter.counts;
+  for (const char* call : {"open_dir", "open_at", "write", "fsync", "fchmod", "list_xattr",
+                           "get_xattr", "set_xattr", "link_at", "rename_at", "unlink_at"}) {
+    EXPECT_GT(calls[call], 0) << call << " is never made";
+  }
+  for (const auto& [call, count] : calls) {
+    for (int at = 1; at <= count; ++at) {
+      SCOPED_TRACE(call + " #" + std::to_string(at));
+      rk_test::write_file(file("passwd"), old_passwd);
+      rk_test::write_file(file("users"), old_users);
+      ASSERT_EQ(setxattr(file("passwd").c_str(), "user.origin", "kept", 4, 0), 0);
+      failing_disk failing;
+      failing.fail_call = call;
+      failing.fail_at = at;
+      ::testing::internal::CaptureStderr();
+      int result = rename_through(failing);
+      std::string err = ::testing::internal::GetCapturedStderr();
+      if (result == 0) {
+        expect_new();
+      } else {
+        EXPECT_EQ(result, -1);
+        EXPECT_NE(err, "") << "a failure that says nothing";
+        expect_old();
+      }
+      ::testing::internal::CaptureStderr();
+      expect_clean_after_next_run();
+      ::testing::internal::GetCapturedStderr();
+    }
+  }
+}
+
+TEST_F(write_back, a_run_killed_between_the_renames_is_undone_by_the_next) {
+  pid_t child = fork();
+  if (child == 0) {
+    dying_disk dying;
+    rename_through(dying);
+    _exit(0);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
+  // The kill came between the two renames: users is new, passwd still old.
+  EXPECT_EQ(content("users"), new_users);
+  EXPECT_EQ(content("passwd"), old_passwd);
+
+  ::testing::internal::CaptureStderr();
+  int handle = repo_open(repo, false, open_mode::changing);
+  std::string err = ::testing::internal::GetCapturedStderr();
+  ASSERT_GE(handle, 0);
+  EXPECT_EQ(err, "A run of rosterkeep was stopped while it replaced " + file("users") +
+                     "; it is back as it was\n");
+  expect_old();
+  repo_close(handle);
+  EXPECT_EQ(rk_test::list_dir(repo + "/CVSROOT"),
+            (std::vector<std::string>{".rosterkeep.lock", "passwd", "users"}));
+}
+
+// A journal names files to rename; one that is not our own could name any.
+TEST_F(write_back, a_journal_of_another_user_is_not_followed) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to give the journal away";
+  std::string journal = file(".rosterkeep.journal");
+  std::string decoy = dir / "decoy";
+  rk_test::write_file(decoy, "x\n");
+  rk_test::write_file(journal, file("passwd") + '\0' + file(".rk_tmAAAAAA") + '\0');
+  rk_test::write_file(file(".rk_tmAAAAAA"), "mallory::\n");
+  ASSERT_EQ(chown(journal.c_str(), 65534, 65534), 0);
+  ::testing::internal::CaptureStderr();
+  EXPECT_EQ(repo_open(repo, false), -1);
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(), journal + ": Operation not permitted\n");
+  expect_old();
+}
+
+}  // namespace
+}  // namespace rk
