@@ -193,4 +193,27 @@ TEST_F(host_passwd, a_read_only_host_directory_keeps_the_file) {
   expect_no_temporary_files({"cvs.passwd"});
 }
 
+// A line break in the location would put a header and a user of the
+// caller's choosing into the host file; an empty one names no repository.
+TEST_F(host_passwd, locations_that_would_inject_lines_are_refused) {
+  const std::string content = repo + "\nalice:ah:\n\n";
+  write_file(sandbox_sys_passwd(), content);
+  struct {
+    std::string location;
+    std::string shown;
+  } cases[] = {
+      {repo + "\nmallory::root", repo + "\\x0amallory::root"},
+      {":local:" + repo + "\r", ":local:" + repo + "\\x0d"},
+      {"", ""},
+      {":local:", ":local:"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.shown);
+    result r = run_tool({"-d", c.location, "add", "x"}, "pw\n\n\n");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "Unable to open " + c.shown + "\n");
+    EXPECT_EQ(host(), content);
+  }
+}
+
 }  // namespace

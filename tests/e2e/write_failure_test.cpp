@@ -1,6 +1,9 @@
 // Write-back that fails: the old files stay exactly as they were, nothing is
 // left behind, and the run says so with status 1.
 #include <gtest/gtest.h>
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include "harness.h"
@@ -64,6 +67,54 @@ TEST_F(write_failure, read_only_repository) {
   EXPECT_EQ(r.err, cvsroot + "/.rosterkeep.lock: " + why + "\n");
   EXPECT_EQ(r.out, "Unable to open " + repo + "\n");
   expect_files_unchanged({"passwd", "users"});
+}
+
+// An immutable passwd cannot be replaced; users, which could, stays as it
+// was too.
+TEST_F(write_failure, an_immutable_passwd_changes_neither_file) {
+  std::string passwd = repo + "/CVSROOT/passwd";
+  if (run_program({"chattr", "+i", passwd}).status != 0) GTEST_SKIP() << "no chattr +i here";
+  result r = run_tool({"-d", repo, "rename", "alice", "alicia"});
+  run_program({"chattr", "-i", passwd});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, passwd + ": Operation not permitted\n");
+  EXPECT_EQ(r.out, "Unable to close repository\n");
+  expect_files_unchanged();
+}
+
+// A file mounted over passwd cannot be renamed over.
+TEST_F(write_failure, a_mount_over_passwd_changes_neither_file) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to mount";
+  std::string passwd = repo + "/CVSROOT/passwd";
+  run_options options;
+  options.args = {"-d", repo, "del", "alice"};
+  options.in_child = [passwd] {
+    if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+        mount(passwd.c_str(), passwd.c_str(), nullptr, MS_BIND, nullptr) != 0) {
+      _exit(125);
+    }
+  };
+  result r = run_tool(options);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find(passwd + ": "), std::string::npos) << r.err;
+  expect_files_unchanged();
+}
+
+// An ACL that lets the server's account read passwd, and any other extended
+// attribute, stay with the file through a rewrite.
+TEST_F(write_failure, a_rewrite_keeps_the_acl_and_extended_attributes) {
+  std::string passwd = repo + "/CVSROOT/passwd";
+  ASSERT_EQ(run_program({"setfacl", "-m", "u:nobody:r", passwd}).status, 0);
+  ASSERT_EQ(setxattr(passwd.c_str(), "user.note", "keep me", 7, 0), 0);
+  const std::string acl_before = run_program({"getfacl", "-c", passwd}).out;
+  ASSERT_NE(acl_before.find("user:nobody:r--"), std::string::npos);
+  result r = run_tool({"-d", repo, "del", "alice"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(read_file(passwd), "bob:BBBBBBBBBBBBB:bob\n");
+  EXPECT_EQ(run_program({"getfacl", "-c", passwd}).out, acl_before);
+  char value[16] = {};
+  EXPECT_EQ(getxattr(passwd.c_str(), "user.note", value, sizeof value), 7);
+  EXPECT_EQ(std::string(value), "keep me");
 }
 
 }  // namespace
