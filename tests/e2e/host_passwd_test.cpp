@@ -198,6 +198,8 @@ TEST_F(host_passwd, a_read_only_host_directory_keeps_the_file) {
 TEST_F(host_passwd, locations_that_would_inject_lines_are_refused) {
   const std::string content = repo + "\nalice:ah:\n\n";
   write_file(sandbox_sys_passwd(), content);
+  // The directory may well exist: whoever may create one can name it so.
+  std::filesystem::create_directories(repo + "\nmallory::root/CVSROOT");
   struct {
     std::string location;
     std::string shown;
