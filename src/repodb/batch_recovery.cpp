@@ -16,27 +16,51 @@
 namespace rk {
 namespace {
 
-// The journal's content, or nothing (errno set; ENOENT when there is none).
+// The journal's text, or nothing (errno set; ENOENT when there is none).
 // Only a journal of our own counts: another user could write one that names
-// any file.
+// any file. It is a symbolic link (never followed) or, for a long list, a
+// file.
 std::optional<std::string> read_journal(const directory& dir, const std::string& name) {
+  struct stat st {};
+  if (fstatat(dir.fd(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return std::nullopt;
+  if (st.st_uid != geteuid() || !(S_ISLNK(st.st_mode) || S_ISREG(st.st_mode))) {
+    errno = EPERM;
+    return std::nullopt;
+  }
+  std::string text(static_cast<std::size_t>(st.st_size), '\0');
+  if (S_ISLNK(st.st_mode)) {
+    ssize_t got = readlinkat(dir.fd(), name.c_str(), text.data(), text.size());
+    if (got < 0) return std::nullopt;
+    text.resize(static_cast<std::size_t>(got));
+    return text;
+  }
   int fd = disk().open_at(dir.fd(), name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0);
   if (fd < 0) return std::nullopt;
-  struct stat st {};
-  std::optional<std::string> content;
-  if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == geteuid()) {
-    content.emplace();
-    char block[4096];
-    ssize_t got = 0;
-    while ((got = read(fd, block, sizeof block)) > 0) content->append(block, static_cast<std::size_t>(got));
-    if (got < 0) content.reset();
-  } else {
-    errno = EPERM;
-  }
+  ssize_t got = read(fd, text.data(), text.size());
   int saved = errno;
   disk().close(fd);
   errno = saved;
-  return content;
+  if (got < 0) return std::nullopt;
+  text.resize(static_cast<std::size_t>(got));
+  return text;
+}
+
+// The paths of the journal's lines, their escapes undone; a last line cut
+// short is dropped.
+std::vector<std::string> journal_paths(const std::string& text) {
+  std::vector<std::string> paths;
+  std::string path;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\n') {
+      paths.push_back(std::move(path));
+      path.clear();
+    } else if (text[i] == '\\' && i + 1 < text.size()) {
+      path += text[++i] == 'n' ? '\n' : text[i];
+    } else {
+      path += text[i];
+    }
+  }
+  return paths;
 }
 
 // Puts the backup back over target; a backup that is still the target itself
@@ -75,13 +99,7 @@ int recover_batch(const std::string& journal_path) {
     std::perror(journal_path.c_str());
     return -1;
   }
-  std::vector<std::string> paths;
-  for (std::size_t at = 0; at < content->size();) {
-    auto end = content->find('\0', at);
-    if (end == std::string::npos) break;
-    paths.push_back(content->substr(at, end - at));
-    at = end + 1;
-  }
+  std::vector<std::string> paths = journal_paths(*content);
   for (std::size_t i = 0; i + 1 < paths.size(); i += 2) {
     if (put_back(paths[i], paths[i + 1]) != 0) {
       std::perror(paths[i].c_str());

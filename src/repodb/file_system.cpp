@@ -67,6 +67,10 @@ int file_system::set_xattr(int fd, const char* name, const void* value, std::siz
 #endif
 }
 
+int file_system::symlink_at(const char* text, int dir, const char* name) {
+  return ::symlinkat(text, dir, name);
+}
+
 int file_system::link_at(int from_dir, const char* from, int to_dir, const char* to) {
   return ::linkat(from_dir, from, to_dir, to, 0);
 }

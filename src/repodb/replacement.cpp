@@ -144,42 +144,62 @@ int write_batch::make_backups() {
   return 0;
 }
 
-// The journal: for each file its path and its backup's, each ended by a NUL
-// (a path may hold any other byte). Written whole before it gets its name.
-int write_batch::write_journal() {
-  if (journal_path_.empty()) return 0;
-  std::string content;
+// One line a file: its path and its backup's, '\\' and line breaks escaped.
+std::string write_batch::journal_text() const {
+  std::string text;
+  auto put = [&text](const std::string& path) {
+    for (char c : path) text += c == '\\' ? "\\\\" : c == '\n' ? "\\n" : std::string(1, c);
+    text += '\n';
+  };
   for (const auto& each : files_) {
     if (each.backup.empty()) continue;
-    content += each.file.target_path() + '\0' + each.file.dir_->path_of(each.backup) + '\0';
+    put(each.file.target_path());
+    put(each.file.dir_->path_of(each.backup));
   }
+  return text;
+}
+
+// The journal is a symbolic link whose text lists the files (it is never
+// followed): made in one step, it is on disk with its directory's sync, at
+// the cost of no sync of its own. A list too long for a link goes into a
+// file, synced before it is named.
+int write_batch::write_journal() {
+  if (journal_path_.empty()) return 0;
+  const std::string text = journal_text();
   journal_dir_ = directory::open(directory_of(journal_path_));
-  if (!journal_dir_) {
-    std::perror(directory_of(journal_path_).c_str());
-    return -1;
+  bool written = journal_dir_ != nullptr;
+  const std::string name = base_name(journal_path_);
+  if (written && text.size() < journal_link_limit) {
+    written = disk().symlink_at(text.c_str(), journal_dir_->fd(), name.c_str()) == 0;
+    journal_written_ = written;
+  } else if (written) {
+    auto file = replacement::create(journal_dir_, name, false);
+    if (file) file->out().put(text);
+    written = file && file->finish() == 0 &&
+              disk().rename_at(journal_dir_->fd(), file->temp_.c_str(), journal_dir_->fd(),
+                               name.c_str()) == 0;
+    if (written) file->exists_ = false;
+    journal_written_ = written;
   }
-  auto journal = replacement::create(journal_dir_, base_name(journal_path_), false);
-  if (!journal) return -1;
-  journal->out().put(content);
-  if (journal->finish() != 0) return -1;
-  if (disk().rename_at(journal_dir_->fd(), journal->temp_.c_str(), journal_dir_->fd(),
-                       journal->name_.c_str()) != 0) {
+  if (!written) {
     std::perror(journal_path_.c_str());
     return -1;
   }
-  journal->exists_ = false;
-  journal_written_ = true;
   return sync_directory(*journal_dir_);
 }
 
-int write_batch::sync_directories() {
+std::string write_batch::journal_dir_path() const {
+  return journal_path_.empty() ? std::string() : directory_of(journal_path_);
+}
+
+int write_batch::sync_directories(const std::string& except) {
   int result = 0;
   std::vector<const directory*> synced;
   for (const auto& each : files_) {
     const directory* dir = each.file.dir_.get();
     bool seen = false;
     for (const directory* other : synced) seen = seen || other->path() == dir->path();
-    if (seen) continue;
+    if (seen || dir->path() == except) continue;
     synced.push_back(dir);
     if (sync_directory(*dir) != 0) result = -1;
   }
@@ -234,7 +254,9 @@ void write_batch::drop_backups() {
 }
 
 int write_batch::commit() {
-  if (make_backups() != 0 || sync_directories() != 0 || write_journal() != 0) {
+  // The backups must be on disk before the journal that names them; the
+  // journal's own directory is synced with it.
+  if (make_backups() != 0 || sync_directories(journal_dir_path()) != 0 || write_journal() != 0) {
     remove_journal();
     drop_backups();
     return -1;

@@ -104,8 +104,12 @@ class write_batch {
     bool replaced = false;
   };
   int make_backups();
+  static constexpr std::size_t journal_link_limit = 4000;
+  std::string journal_text() const;
   int write_journal();
-  int sync_directories();
+  std::string journal_dir_path() const;
+  // Syncs each directory of the batch but except.
+  int sync_directories(const std::string& except = {});
   int remove_journal();
   void put_back();
   void drop_backups();

@@ -52,6 +52,9 @@ class failing_disk : public file_system {
   int set_xattr(int fd, const char* name, const void* value, std::size_t size) override {
     return hit("set_xattr") ? -1 : file_system::set_xattr(fd, name, value, size);
   }
+  int symlink_at(const char* text, int dir, const char* name) override {
+    return hit("symlink_at") ? -1 : file_system::symlink_at(text, dir, name);
+  }
   int link_at(int from_dir, const char* from, int to_dir, const char* to) override {
     return hit("link_at") ? -1 : file_system::link_at(from_dir, from, to_dir, to);
   }
@@ -135,7 +138,7 @@ TEST_F(write_back, any_single_failing_call_leaves_both_files_old_or_both_new) {
   expect_new();
   std::map<std::string, int> calls = counter.counts;
   for (const char* call : {"open_dir", "open_at", "write", "fsync", "fchmod", "list_xattr",
-                           "get_xattr", "set_xattr", "link_at", "rename_at", "unlink_at"}) {
+                           "get_xattr", "set_xattr", "symlink_at", "link_at", "rename_at", "unlink_at"}) {
     EXPECT_GT(calls[call], 0) << call << " is never made";
   }
   for (const auto& [call, count] : calls) {
@@ -196,9 +199,10 @@ TEST_F(write_back, a_journal_of_another_user_is_not_followed) {
   std::string journal = file(".rosterkeep.journal");
   std::string decoy = dir / "decoy";
   rk_test::write_file(decoy, "x\n");
-  rk_test::write_file(journal, file("passwd") + '\0' + file(".rk_tmAAAAAA") + '\0');
+  std::string text = file("passwd") + "\n" + file(".rk_tmAAAAAA") + "\n";
+  ASSERT_EQ(symlink(text.c_str(), journal.c_str()), 0);
+  ASSERT_EQ(lchown(journal.c_str(), 65534, 65534), 0);
   rk_test::write_file(file(".rk_tmAAAAAA"), "mallory::\n");
-  ASSERT_EQ(chown(journal.c_str(), 65534, 65534), 0);
   ::testing::internal::CaptureStderr();
   EXPECT_EQ(repo_open(repo, false), -1);
   EXPECT_EQ(::testing::internal::GetCapturedStderr(), journal + ": Operation not permitted\n");
