@@ -16,14 +16,11 @@ constexpr const char* no_email = "no email";
 // 2 GiB); false once standard output has failed.
 bool print_user(const std::string& name, const std::optional<std::string>& sys_user,
                 const std::optional<std::string>& email) {
-  for (std::string_view piece : {std::string_view(name), std::string_view("<"),
-                                 email ? std::string_view(*email) : std::string_view(no_email),
-                                 std::string_view(">: "),
-                                 std::string_view(sys_user ? *sys_user : name),
-                                 std::string_view(" on sys\n")}) {
-    if (std::fwrite(piece.data(), 1, piece.size(), stdout) != piece.size()) return false;
-  }
-  return true;
+  static std::string line;
+  line.clear();
+  line.append(name).append("<").append(email ? *email : no_email).append(">: ");
+  line.append(sys_user ? *sys_user : name).append(" on sys\n");
+  return std::fwrite(line.data(), 1, line.size(), stdout) == line.size();
 }
 
 int list_all() {
