@@ -15,15 +15,21 @@ struct buffer_free {
   void operator()(char* buffer) const { std::free(buffer); }
 };
 
-std::optional<std::string> ask_hidden() {
+password_answer ask_hidden() {
   char salt[3];
   make_salt(salt);
   auto password = read_hidden_line();
   if (!password) std::exit(1);
-  if (password->empty()) return std::nullopt;
+  if (password->has_control()) return {std::nullopt, true};
+  if (password->empty()) return {};
   auto hash = hash_password(*password, salt);
   if (!hash) std::exit(1);
-  return hash;
+  return {hash, false};
+}
+
+void print_prompt(const char* format, va_list arguments) {
+  std::vprintf(format, arguments);
+  std::fflush(stdout);
 }
 
 // A whole line, whatever its length.
@@ -51,10 +57,17 @@ std::optional<std::string> ask_plain() {
 std::optional<std::string> ask(bool hidden, const char* format, ...) {
   va_list arguments;
   va_start(arguments, format);
-  std::vprintf(format, arguments);
+  print_prompt(format, arguments);
   va_end(arguments);
-  std::fflush(stdout);
-  return hidden ? ask_hidden() : ask_plain();
+  return hidden ? ask_hidden().hash : ask_plain();
+}
+
+password_answer ask_password(const char* format, ...) {
+  va_list arguments;
+  va_start(arguments, format);
+  print_prompt(format, arguments);
+  va_end(arguments);
+  return ask_hidden();
 }
 
 bool ask_yes_no(const char* format, ...) {

@@ -13,6 +13,15 @@ namespace rk {
 std::optional<std::string> ask(bool hidden, const char* format, ...)
     __attribute__((format(printf, 2, 3)));
 
+// The answer to a password question: the hash of what was typed, nothing
+// for an empty answer; refused (and never hashed) when the password holds a
+// control character.
+struct password_answer {
+  std::optional<std::string> hash;
+  bool refused = false;
+};
+password_answer ask_password(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
 // Asks until the answer is one of y, Y, n, N; end of input counts as no.
 bool ask_yes_no(const char* format, ...) __attribute__((format(printf, 1, 2)));
 

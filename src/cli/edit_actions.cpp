@@ -9,7 +9,9 @@ namespace rk {
 
 int del_action(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
-    if (_del_user(cur_repo, argv[i]) < 0) std::printf("Error deleting %s\n", argv[i]);
+    if (_del_user(cur_repo, argv[i]) < 0) {
+      std::printf("Error deleting %s\n", printable(argv[i]).c_str());
+    }
   }
   return 0;
 }
@@ -25,7 +27,7 @@ int rename_action(int argc, char** argv) {
       continue;
     }
     if (_rename_user(cur_repo, old_name, new_name) < 0) {
-      std::printf("Error %s->%s\n", old_name, new_name);
+      std::printf("Error %s->%s\n", printable(old_name).c_str(), printable(new_name).c_str());
     }
   }
   return 0;

@@ -7,8 +7,10 @@
 
 namespace rk {
 
-// One line from /dev/tty (or from standard input when there is no terminal),
-// not echoed; nothing (reported) when it cannot be read.
+// One line read as readpassphrase(3) reads it: from /dev/tty with echo off,
+// the terminal put back before any signal takes effect, echo back on while
+// stopped and off again on resume; from standard input where there is no
+// terminal. Nothing (reported) when it cannot be read.
 std::optional<secret_text> read_hidden_line();
 
 }  // namespace rk

@@ -1,9 +1,11 @@
 // The actions that ask questions for each name: add, email, misc, sys, pass.
+// Everything shown that came from input has its control characters escaped.
 #include <cstdio>
 #include <string>
 
 #include "cli/actions.h"
 #include "cli/ask.h"
+#include "cli/password_hash.h"
 #include "repodb/database.h"
 #include "repodb/readable_text.h"
 
@@ -12,17 +14,16 @@ namespace {
 
 using answer = std::optional<std::string>;
 
-field_arg as_field(const answer& a) {
-  return a ? field_arg(*a) : std::nullopt;
-}
+// The hash of a locked account: no password matches it.
+constexpr const char* locked_hash = "!";
 
-answer ask_password() {
-  return opt_ask_hash ? ask(false, "Password hash? ") : ask(true, "Password? ");
-}
+field_arg as_field(const answer& a) { return a ? field_arg(*a) : std::nullopt; }
+
+std::string shown(std::string_view text) { return printable(text); }
 
 // Tells the user why nothing of name is changed.
 void refuse(const char* name, const char* what, std::string_view defect) {
-  std::printf("Refusing user \"%s\": %s %.*s\n", printable(name).c_str(), what,
+  std::printf("Refusing user \"%s\": %s %.*s\n", shown(name).c_str(), what,
               static_cast<int>(defect.size()), defect.data());
 }
 
@@ -32,13 +33,42 @@ bool name_is_storable(const char* name) {
   return !defect;
 }
 
-// Whether the answers can be written and read back unchanged; refuses name
-// when one cannot.
-bool answers_are_storable(const char* name, const answer& hash, const answer& sys_user,
-                          const answer& email) {
+// The answer to the password question of add and misc; refusal says why
+// the answer cannot be stored (told once every question was answered).
+struct new_password {
+  answer hash;
+  const char* refused_field = nullptr;
+  std::string_view refusal;
+};
+
+// A typed hash with -C, else a password read without echo.
+new_password ask_new_password() {
+  if (!opt_ask_hash) {
+    password_answer typed = ask_password("Password? ");
+    if (typed.refused) return {std::nullopt, "the password", "contains a control character"};
+    return {typed.hash, nullptr, {}};
+  }
+  answer hash = ask(false, "Password hash? ");
+  if (!hash) return {};
+  if (auto defect = hash_defect(*hash)) return {std::nullopt, "the password hash", *defect};
+  if (!is_known_hash_form(*hash)) {
+    return {std::nullopt, "the password hash", "is not in a form the system's crypt recognises"};
+  }
+  return {hash, nullptr, {}};
+}
+
+bool password_is_storable(const char* name, const new_password& password) {
+  if (password.refused_field) refuse(name, password.refused_field, password.refusal);
+  return !password.refused_field;
+}
+
+// Whether the answers can be written and read back unchanged, and used by
+// CVS (which splits a line at every ':'); refuses name when not.
+bool answers_are_storable(const char* name, const answer& sys_user, const answer& email) {
   std::optional<std::string_view> defect;
-  if (hash && (defect = hash_defect(*hash))) {
-    refuse(name, "the password hash", *defect);
+  if (sys_user && sys_user->find(':') != std::string::npos) {
+    defect = "contains ':'";
+    refuse(name, "the system user", *defect);
   } else if (sys_user && (defect = answer_defect(*sys_user))) {
     refuse(name, "the system user", *defect);
   } else if (email && (defect = answer_defect(*email))) {
@@ -47,19 +77,29 @@ bool answers_are_storable(const char* name, const answer& hash, const answer& sy
   return !defect;
 }
 
+bool exists(const char* name) { return _get_user_info(cur_repo, name, nullptr, nullptr, nullptr) == 0; }
+
 }  // namespace
 
 int add_action(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     const char* name = argv[i];
     if (!name_is_storable(name)) continue;
-    std::printf("User %s\n", name);
-    answer hash = ask_password();
+    std::printf("User %s\n", shown(name).c_str());
+    new_password password = ask_new_password();
     answer sys_user = ask(false, "System user? [%s] ", "");
     answer email = ask(false, "Email address? [%s] ", "");
-    if (!answers_are_storable(name, hash, sys_user, email)) continue;
-    if (_set_user_info(cur_repo, name, as_field(hash), as_field(sys_user), as_field(email)) < 0) {
-      std::printf("Error setting %s's new info\n", name);
+    if (!password_is_storable(name, password) || !answers_are_storable(name, sys_user, email)) {
+      continue;
+    }
+    bool created = !exists(name);
+    if (_set_user_info(cur_repo, name, as_field(password.hash), as_field(sys_user),
+                       as_field(email)) < 0) {
+      std::printf("Error setting %s's new info\n", shown(name).c_str());
+    } else if (created && !password.hash) {
+      // Anonymous read-only access relies on such users; a typo must not.
+      std::printf("Warning: %s has no password, so any password will be accepted\n",
+                  shown(name).c_str());
     }
   }
   return 0;
@@ -69,10 +109,12 @@ int email_action(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     const char* name = argv[i];
     if (!name_is_storable(name)) continue;
-    answer email = ask(false, "New email for %s? ", name);
-    if (!answers_are_storable(name, std::nullopt, std::nullopt, email)) continue;
-    if (_set_user_info(cur_repo, name, std::nullopt, std::nullopt, as_field(email)) < 0) {
-      std::printf("Error setting email to %s\n", email.value_or("").c_str());
+    answer email = ask(false, "New email for %s? ", shown(name).c_str());
+    if (!answers_are_storable(name, std::nullopt, email)) continue;
+    // A user that only an address made (a typo, say) must not let anyone in.
+    field_arg hash = exists(name) ? std::nullopt : field_arg(locked_hash);
+    if (_set_user_info(cur_repo, name, hash, std::nullopt, as_field(email)) < 0) {
+      std::printf("Error setting email to %s\n", shown(email.value_or("")).c_str());
     }
   }
   return 0;
@@ -84,16 +126,19 @@ int misc_action(int argc, char** argv) {
     answer old_sys_user;
     answer old_email;
     if (_get_user_info(cur_repo, name, nullptr, &old_sys_user, &old_email) < 0) {
-      std::printf("error getting %s's info\n", name);
+      std::printf("error getting %s's info\n", shown(name).c_str());
       continue;
     }
-    std::printf("User %s\n", name);
-    answer hash = ask_password();
-    answer sys_user = ask(false, "System user? [%s] ", old_sys_user.value_or("").c_str());
-    answer email = ask(false, "Email address? [%s] ", old_email.value_or("").c_str());
-    if (!answers_are_storable(name, hash, sys_user, email)) continue;
-    if (_set_user_info(cur_repo, name, as_field(hash), as_field(sys_user), as_field(email)) < 0) {
-      std::printf("Error setting %s's new info\n", name);
+    std::printf("User %s\n", shown(name).c_str());
+    new_password password = ask_new_password();
+    answer sys_user = ask(false, "System user? [%s] ", shown(old_sys_user.value_or("")).c_str());
+    answer email = ask(false, "Email address? [%s] ", shown(old_email.value_or("")).c_str());
+    if (!password_is_storable(name, password) || !answers_are_storable(name, sys_user, email)) {
+      continue;
+    }
+    if (_set_user_info(cur_repo, name, as_field(password.hash), as_field(sys_user),
+                       as_field(email)) < 0) {
+      std::printf("Error setting %s's new info\n", shown(name).c_str());
     }
   }
   return 0;
@@ -104,14 +149,14 @@ int sys_action(int argc, char** argv) {
     const char* name = argv[i];
     answer old_sys_user;
     if (_get_user_info(cur_repo, name, nullptr, &old_sys_user, nullptr) < 0) {
-      std::printf("Can't get %s's information\n", name);
+      std::printf("Can't get %s's information\n", shown(name).c_str());
       continue;
     }
-    answer sys_user =
-        ask(false, "New system user for %s? [%s] ? ", name, old_sys_user.value_or("").c_str());
-    if (!sys_user || !answers_are_storable(name, std::nullopt, sys_user, std::nullopt)) continue;
+    answer sys_user = ask(false, "New system user for %s? [%s] ? ", shown(name).c_str(),
+                          shown(old_sys_user.value_or("")).c_str());
+    if (!sys_user || !answers_are_storable(name, sys_user, std::nullopt)) continue;
     if (_set_user_info(cur_repo, name, std::nullopt, *sys_user, std::nullopt) < 0) {
-      std::printf("Error changing %s's system user\n", name);
+      std::printf("Error changing %s's system user\n", shown(name).c_str());
     }
   }
   return 0;
@@ -120,17 +165,21 @@ int sys_action(int argc, char** argv) {
 int pass_action(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     const char* name = argv[i];
-    if (_get_user_info(cur_repo, name, nullptr, nullptr, nullptr) < 0) {
-      std::printf("Can't get %s's information\n", name);
+    if (!exists(name)) {
+      std::printf("Can't get %s's information\n", shown(name).c_str());
       continue;
     }
-    answer hash = ask(true, "New password for %s? ", name);
-    if (!hash) {
+    password_answer password = ask_password("New password for %s? ", shown(name).c_str());
+    if (password.refused) {
+      refuse(name, "the password", "contains a control character");
+      continue;
+    }
+    if (!password.hash) {
       std::puts("No password is bad. Really. Not changing");
       continue;
     }
-    if (_set_user_info(cur_repo, name, *hash, std::nullopt, std::nullopt) < 0) {
-      std::printf("Error setting %s's new pass\n", name);
+    if (_set_user_info(cur_repo, name, *password.hash, std::nullopt, std::nullopt) < 0) {
+      std::printf("Error setting %s's new pass\n", shown(name).c_str());
     }
   }
   return 0;

@@ -5,6 +5,7 @@
 
 #include "cli/actions.h"
 #include "repodb/database.h"
+#include "repodb/readable_text.h"
 
 namespace rk {
 namespace {
@@ -18,8 +19,9 @@ bool print_user(const std::string& name, const std::optional<std::string>& sys_u
                 const std::optional<std::string>& email) {
   static std::string line;
   line.clear();
-  line.append(name).append("<").append(email ? *email : no_email).append(">: ");
-  line.append(sys_user ? *sys_user : name).append(" on sys\n");
+  // The fields may come from a remote server: none may drive the terminal.
+  line.append(printable(name)).append("<").append(email ? printable(*email) : no_email);
+  line.append(">: ").append(printable(sys_user ? *sys_user : name)).append(" on sys\n");
   return std::fwrite(line.data(), 1, line.size(), stdout) == line.size();
 }
 
@@ -50,7 +52,7 @@ int list_action(int argc, char** argv) {
   std::optional<std::string> email;
   for (int i = 1; i < argc; ++i) {
     if (_get_user_info(cur_repo, argv[i], nullptr, &sys_user, &email) < 0) {
-      std::printf("%s: no such user\n", argv[i]);
+      std::printf("%s: no such user\n", printable(argv[i]).c_str());
       continue;
     }
     if (!print_user(argv[i], sys_user, email)) return 1;

@@ -10,6 +10,10 @@ namespace rk {
 
 // crypt(3) of password with salt, or nothing (reported) when crypt gives no
 // result.
-std::optional<std::string> hash_password(secret_text& password, const char* salt);
+std::optional<std::string> hash_password(const secret_text& password, const char* salt);
+
+// Whether the system's crypt recognises hash as one of its hashes (not just
+// its salt), or hash marks a locked account ('!' or '*' first).
+bool is_known_hash_form(const std::string& hash);
 
 }  // namespace rk

@@ -76,7 +76,7 @@ int run(int argc, char** argv) {
   if (optind >= argc) usage(argv[0]);
   const action* chosen = find_action(argv[optind]);
   if (!chosen) {
-    std::printf("Invalid action %s\n", argv[optind]);
+    std::printf("Invalid action %s\n", printable(argv[optind]).c_str());
     usage(argv[0]);
   }
   if (!opt_root) {

@@ -1,4 +1,5 @@
-// A password while it is typed and hashed: wiped from memory when done.
+// A password while it is typed and hashed: one buffer that is never copied
+// and is wiped when done.
 #pragma once
 
 #include <string.h>
@@ -10,36 +11,35 @@ namespace rk {
 
 class secret_text {
  public:
-  secret_text() { chars_.reserve(128); }
+  static constexpr std::size_t capacity = 1024;
+
+  // Zero-filled, so that whatever is read into it stays terminated.
+  secret_text() : chars_(capacity, '\0') {}
   secret_text(const secret_text&) = delete;
   secret_text& operator=(const secret_text&) = delete;
   secret_text(secret_text&&) = default;
-  ~secret_text() { wipe(chars_); }
-
-  void push_back(char c) {
-    if (chars_.size() + 1 >= chars_.capacity()) grow();
-    chars_.push_back(c);
+  ~secret_text() {
+    if (!chars_.empty()) explicit_bzero(chars_.data(), chars_.size());
   }
-  bool empty() const { return chars_.empty(); }
-  // The text, terminated.
-  const char* c_str() {
-    push_back('\0');
-    chars_.pop_back();
-    return chars_.data();
+
+  char* data() { return chars_.data(); }
+  const char* c_str() const { return chars_.data(); }
+  bool empty() const { return chars_[0] == '\0'; }
+  // Whether the text holds a control character: a NUL inside it shows as
+  // a set byte after the first terminator, the rest of the buffer being
+  // zero.
+  bool has_control() const {
+    bool ended = false;
+    for (char c : chars_) {
+      auto byte = static_cast<unsigned char>(c);
+      if (ended && byte != 0) return true;
+      if (byte == 0) ended = true;
+      if (!ended && (byte < 0x20 || byte == 0x7f)) return true;
+    }
+    return false;
   }
 
  private:
-  static void wipe(std::vector<char>& chars) {
-    if (chars.capacity() > 0) explicit_bzero(chars.data(), chars.capacity());
-  }
-  // Grows by hand so that no copy is left behind in freed memory.
-  void grow() {
-    std::vector<char> larger;
-    larger.reserve(chars_.capacity() * 2);
-    larger.assign(chars_.begin(), chars_.end());
-    wipe(chars_);
-    chars_.swap(larger);
-  }
   std::vector<char> chars_;
 };
 

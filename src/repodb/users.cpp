@@ -3,6 +3,7 @@
 #include <string>
 
 #include "repodb/database.h"
+#include "repodb/readable_text.h"
 #include "repodb/repo.h"
 
 namespace rk {
@@ -80,14 +81,12 @@ int _rename_user(int handle, std::string_view old_name, std::string_view new_nam
   repo* r = repo_at(handle);
   if (!r) return -1;
   if (r->users.find(new_name)) {
-    std::fprintf(stderr, "%.*s: user already exists\n", static_cast<int>(new_name.size()),
-                 new_name.data());
+    std::fprintf(stderr, "%s: user already exists\n", printable(new_name).c_str());
     return -1;
   }
   user* u = r->users.find(old_name);
   if (!u) {
-    std::fprintf(stderr, "%.*s: user doesn't exist\n", static_cast<int>(old_name.size()),
-                 old_name.data());
+    std::fprintf(stderr, "%s: user doesn't exist\n", printable(old_name).c_str());
     return -1;
   }
   r->users.rename(*u, new_name);

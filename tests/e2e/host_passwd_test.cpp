@@ -76,9 +76,9 @@ TEST_F(host_passwd, a_repository_without_a_section_gets_one_at_the_end) {
   // A location ending in '/' is another section's name.
   write_file(sandbox_sys_passwd(), "/other\nx:xh:\n" + repo + "\nalice:ah:\n");
   unlink((repo + "/CVSROOT/users").c_str());
-  result r = run_tool({"-d", repo + "/", "-C", "add", "carl"}, "ch\n\n\n");
+  result r = run_tool({"-d", repo + "/", "-C", "add", "carl"}, "chHASH0123456\n\n\n");
   EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(host(), "/other\nx:xh:\n" + repo + "\nalice:ah:\n\n" + repo + "/\ncarl:ch:\n\n");
+  EXPECT_EQ(host(), "/other\nx:xh:\n" + repo + "\nalice:ah:\n\n" + repo + "/\ncarl:chHASH0123456:\n\n");
   EXPECT_EQ(run_tool({"-d", repo + "/", "list"}).out, "carl<no email>:  on sys\n");
   EXPECT_EQ(rk({"list", "carl", "alice"}).out, "carl: no such user\nalice<no email>:  on sys\n");
 }
