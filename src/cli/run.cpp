@@ -10,6 +10,7 @@
 
 #include "cli/actions.h"
 #include "cli/output.h"
+#include "cvs/signal_cleanup.h"
 #include "repodb/database.h"
 #include "repodb/readable_text.h"
 
@@ -72,6 +73,7 @@ const action* find_action(std::string_view name) {
 
 int run(int argc, char** argv) {
   std::set_new_handler(out_of_memory);
+  install_signal_cleanup();
   parse_options(argc, argv);
   if (optind >= argc) usage(argv[0]);
   const action* chosen = find_action(argv[optind]);

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "cvs/cvs.h"
+#include "cvs/signal_cleanup.h"
 #include "fixed_paths.h"
 
 namespace rk {
@@ -13,6 +14,7 @@ std::optional<std::string> make_temp_dir() {
   std::vector<char> name(path.begin(), path.end());
   name.push_back('\0');
   if (mkdtemp(name.data()) == nullptr) return std::nullopt;
+  remember_work_dir(name.data());
   return std::string(name.data());
 }
 

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <utility>
 
+#include "cvs/signal_cleanup.h"
 #include "repodb/file_attributes.h"
 #include "repodb/file_system.h"
 
@@ -86,7 +87,8 @@ replacement::replacement(std::shared_ptr<directory> dir, std::string name, std::
       temp_(std::move(temp)),
       fd_(fd),
       writer_(fd),
-      holds_passwords_(holds_passwords) {}
+      holds_passwords_(holds_passwords),
+      cleanup_slot_(remember_temp_file(dir_->fd(), temp_)) {}
 
 replacement::replacement(replacement&& other) noexcept
     : dir_(std::move(other.dir_)),
@@ -95,7 +97,8 @@ replacement::replacement(replacement&& other) noexcept
       fd_(std::exchange(other.fd_, -1)),
       writer_(std::move(other.writer_)),
       holds_passwords_(other.holds_passwords_),
-      exists_(std::exchange(other.exists_, false)) {}
+      exists_(std::exchange(other.exists_, false)),
+      cleanup_slot_(std::exchange(other.cleanup_slot_, -1)) {}
 
 replacement::~replacement() { discard(); }
 
@@ -103,6 +106,7 @@ void replacement::discard() {
   if (fd_ >= 0) disk().close(std::exchange(fd_, -1));
   if (!exists_) return;
   exists_ = false;
+  forget_temp_file(std::exchange(cleanup_slot_, -1));
   if (disk().unlink_at(dir_->fd(), temp_.c_str()) == 0) return;
   if (holds_passwords_) {
     std::fprintf(stderr,
@@ -112,6 +116,11 @@ void replacement::discard() {
   } else {
     std::perror(dir_->path_of(temp_).c_str());
   }
+}
+
+void replacement::placed() {
+  exists_ = false;
+  forget_temp_file(std::exchange(cleanup_slot_, -1));
 }
 
 int replacement::finish() {
@@ -140,6 +149,7 @@ int write_batch::make_backups() {
       std::perror(each.file.target_path().c_str());
       return -1;
     }
+    each.backup_slot = remember_temp_file(dir.fd(), each.backup);
   }
   return 0;
 }
@@ -178,7 +188,7 @@ int write_batch::write_journal() {
     written = file && file->finish() == 0 &&
               disk().rename_at(journal_dir_->fd(), file->temp_.c_str(), journal_dir_->fd(),
                                name.c_str()) == 0;
-    if (written) file->exists_ = false;
+    if (written) file->placed();
     journal_written_ = written;
   }
   if (!written) {
@@ -233,6 +243,7 @@ void write_batch::put_back() {
     }
     each->replaced = false;
     each->backup.clear();
+    forget_temp_file(std::exchange(each->backup_slot, -1));
   }
   if (!complete) {
     std::fprintf(stderr, "The next run of rosterkeep will put back the files listed in %s\n",
@@ -250,10 +261,17 @@ void write_batch::drop_backups() {
     if (each.backup.empty()) continue;
     disk().unlink_at(each.file.dir_->fd(), each.backup.c_str());
     each.backup.clear();
+    forget_temp_file(std::exchange(each.backup_slot, -1));
   }
 }
 
 int write_batch::commit() {
+  // A signal now would leave the files half replaced: it waits.
+  signals_held held;
+  return commit_held();
+}
+
+int write_batch::commit_held() {
   // The backups must be on disk before the journal that names them; the
   // journal's own directory is synced with it.
   if (make_backups() != 0 || sync_directories(journal_dir_path()) != 0 || write_journal() != 0) {
@@ -274,7 +292,7 @@ int write_batch::commit() {
       put_back();
       return -1;
     }
-    file.exists_ = false;
+    file.placed();
     each.replaced = true;
   }
   if (sync_directories() != 0 || remove_journal() != 0) {

@@ -64,6 +64,8 @@ class replacement {
   replacement(std::shared_ptr<directory> dir, std::string name, std::string temp, int fd,
               bool holds_passwords);
   void discard();
+  // Its temporary name is gone: it took the place of its file.
+  void placed();
 
   std::shared_ptr<directory> dir_;
   std::string name_;  // of the file it replaces
@@ -72,6 +74,7 @@ class replacement {
   text_writer writer_;
   bool holds_passwords_;
   bool exists_ = true;
+  int cleanup_slot_ = -1;  // removed by the signal handler while it exists
 };
 
 // The files of one write-back, all or nothing.
@@ -97,11 +100,13 @@ class write_batch {
   int commit();
 
  private:
+  int commit_held();
   struct staged {
     replacement file;
     std::string rename_failure;
     std::string backup;  // empty: the file had no old version
     bool replaced = false;
+    int backup_slot = -1;
   };
   int make_backups();
   static constexpr std::size_t journal_link_limit = 4000;

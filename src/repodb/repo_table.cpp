@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "cvs/cvs.h"
+#include "cvs/signal_cleanup.h"
 #include "fixed_paths.h"
 #include "repodb/cvs_kept_files.h"
 #include "repodb/database.h"
@@ -195,6 +196,7 @@ int repo_close(int handle) {
   if (r->use_cvs && !r->keep_workdir && remove_tree(r->workdir) < 0) {
     std::fputs("***Warning: Couldn't clean up tempdirectory\n", stderr);
   }
+  if (r->use_cvs) forget_work_dir();
   repo_table[static_cast<std::size_t>(handle)].reset();
   return result;
 }

@@ -76,6 +76,11 @@ bool pty_session::echo_is_on() const {
   return tcgetattr(master_, &settings) == 0 && (settings.c_lflag & ECHO);
 }
 
+bool pty_session::terminal_is_sane() const {
+  termios settings{};
+  return tcgetattr(master_, &settings) == 0 && (settings.c_lflag & ECHO) && (settings.c_lflag & ISIG);
+}
+
 void pty_session::type(const std::string& keys) {
   if (write(master_, keys.data(), keys.size()) != static_cast<ssize_t>(keys.size())) {
     throw std::runtime_error("cannot type");

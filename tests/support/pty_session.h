@@ -18,6 +18,8 @@ class pty_session {
   // Waits until the tool has turned the terminal's echo off.
   void wait_for_echo_off();
   bool echo_is_on() const;
+  // Echo and the signal keys both on, as a shell leaves the terminal.
+  bool terminal_is_sane() const;
   void type(const std::string& keys);
   void send_signal(int signal);
   // Reads to the end and returns the tool's exit status.

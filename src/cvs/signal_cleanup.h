@@ -1,0 +1,35 @@
+// A run ended by SIGINT, SIGTERM, SIGHUP or SIGQUIT changes nothing: what
+// it made (temporary files, the checkout directory) is removed by the
+// signal handler itself, which then lets the signal end the process.
+#pragma once
+
+#include <signal.h>
+
+#include <string>
+
+namespace rk {
+
+void install_signal_cleanup();
+
+// A temporary file name in the directory dir_fd, removed if a signal ends
+// the run: its slot (for forget_temp_file), or -1 when there is no room.
+int remember_temp_file(int dir_fd, const std::string& name);
+void forget_temp_file(int slot);
+
+// The checkout directory, removed with all it holds if a signal ends the run.
+void remember_work_dir(const std::string& path);
+void forget_work_dir();
+
+// While held, the signals wait: the new files are put in place whole.
+class signals_held {
+ public:
+  signals_held();
+  ~signals_held();
+  signals_held(const signals_held&) = delete;
+  signals_held& operator=(const signals_held&) = delete;
+
+ private:
+  sigset_t before_;
+};
+
+}  // namespace rk
