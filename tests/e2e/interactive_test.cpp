@@ -111,6 +111,8 @@ TEST_F(interactive, hidden_question_without_a_terminal_reads_standard_input) {
 
   result empty = answer({"add", "gus"}, "\n\n\n");
   EXPECT_EQ(empty.status, 0);
+  EXPECT_TRUE(empty.out.ends_with("Warning: gus has no password, so any password will be accepted\n"))
+      << empty.out;
   EXPECT_NE(passwd().find("\ngus::\n"), std::string::npos);  // created without a hash
 }
 
@@ -169,6 +171,14 @@ TEST_F(interactive, input_that_would_not_read_back_is_refused) {
       {{"-C", "misc", "anna"}, "nwHASH0123456\nsys\nmail\x1b[2J\n",
        "User anna\nPassword hash? System user? [cvs] Email address? [anna@x] "
        "Refusing user \"anna\": the e-mail address contains a control character\n"},
+      {{"-C", "add", "kim"}, "hello world\n\n\n",
+       "User kim\nPassword hash? System user? [] Email address? [] "
+       "Refusing user \"kim\": the password hash is not in a form the system's crypt recognises\n"},
+      {{"-C", "add", "kim"}, "$6$salt$short\n\n\n",
+       "User kim\nPassword hash? System user? [] Email address? [] "
+       "Refusing user \"kim\": the password hash is not in a form the system's crypt recognises\n"},
+      {{"sys", "anna"}, "no:body\n",
+       "New system user for anna? [cvs] ? Refusing user \"anna\": the system user contains ':'\n"},
       {{"sys", "anna"}, "cvs \n",
        "New system user for anna? [cvs] ? Refusing user \"anna\": the system user ends with "
        "whitespace\n"},

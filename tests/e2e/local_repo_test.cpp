@@ -43,6 +43,18 @@ TEST_F(local_repo, list_all_and_by_name) {
   EXPECT_EQ(named.status, 0);
 }
 
+// A passwd line (from a remote server, with -c) must not clear the screen
+// or retitle the terminal: control characters show as \xNN, the rest as it is.
+TEST_F(local_repo, list_shows_control_characters_escaped) {
+  write_file(repo + "/CVSROOT/passwd", "ev\x1b]0;pwned\x07il:h:sys\x1b[2J\nb\\\xc3\xa9:h:\n");
+  write_file(repo + "/CVSROOT/users", "ev\x1b]0;pwned\x07il:m\x1b[H@x\n");
+  result r = rk({"list"});
+  EXPECT_EQ(r.out,
+            "ev\\x1b]0;pwned\\x07il<m\\x1b[H@x>: sys\\x1b[2J on sys\n"
+            "b\\\xc3\xa9<no email>:  on sys\n");
+  EXPECT_EQ(rk({"list", "x\x1b[2J"}).out, "x\\x1b[2J: no such user\n");
+}
+
 TEST_F(local_repo, list_of_an_empty_repository) {
   write_file(repo + "/CVSROOT/passwd", "# nobody yet\n");
   result r = rk({"list"});

@@ -86,6 +86,14 @@ TEST(pserver_login, passwords_set_by_add_and_pass_log_in) {
 
   ASSERT_EQ(run_tool({"-d", repo, "add", "alice", "bob"}, "first\nnobody\n\nbobpw\nnobody\n\n").status, 0);
   ASSERT_EQ(run_tool({"-d", repo, "pass", "bob"}, "second\n").status, 0);
+  // A user that only an address made (a typo of "bob", say) is locked.
+  ASSERT_EQ(run_tool({"-d", repo, "email", "bbo"}, "bbo@x\n").status, 0);
+  // A stronger hash than DES, made elsewhere and stored as typed.
+  std::string sha512 = run_program({"openssl", "passwd", "-6", "-salt", "0123456789abcdef", "long passphrase"}).out;
+  sha512.pop_back();
+  result stored = run_tool({"-C", "-d", repo, "add", "dan"}, sha512 + "\nnobody\n\n");
+  ASSERT_EQ(stored.status, 0);
+  ASSERT_EQ(stored.out.find("Refusing"), std::string::npos) << stored.out;
 
   int port = free_loopback_port();
   pserver server(repo, port);
@@ -97,6 +105,12 @@ TEST(pserver_login, passwords_set_by_add_and_pass_log_in) {
   EXPECT_EQ(login("bob", "second"), 0);
   EXPECT_NE(login("bob", "bobpw"), 0);
   EXPECT_NE(login("alice", "wrong"), 0);
+  for (const char* any : {"", "x", "bbo"}) EXPECT_NE(login("bbo", any), 0) << any;
+  EXPECT_EQ(login("dan", "long passphrase"), 0);
+  EXPECT_NE(login("dan", "long passp"), 0);
+
+  ASSERT_EQ(run_tool({"-d", repo, "pass", "bbo"}, "now set\n").status, 0);
+  EXPECT_EQ(login("bbo", "now set"), 0);
 }
 
 }  // namespace
