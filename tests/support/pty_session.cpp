@@ -93,7 +93,15 @@ int pty_session::finish() {
   while (read_some(20000)) {
   }
   int status = 0;
-  while (waitpid(child_, &status, 0) < 0 && errno == EINTR) {
+  // A tool still waiting for input after all that is hung: fail, not hang.
+  for (int attempt = 0; waitpid(child_, &status, WNOHANG) == 0; ++attempt) {
+    if (attempt == 500) {
+      kill(child_, SIGKILL);
+      waitpid(child_, nullptr, 0);
+      child_ = -1;
+      throw std::runtime_error("the tool never ended; the terminal showed:\n" + screen_);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   child_ = -1;
   return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
