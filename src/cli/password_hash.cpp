@@ -1,6 +1,9 @@
 #include "cli/password_hash.h"
 
+// libxcrypt declares crypt in <crypt.h>; the BSDs in <unistd.h>.
+#if __has_include(<crypt.h>)
 #include <crypt.h>
+#endif
 #include <fcntl.h>
 #include <sys/random.h>
 #include <unistd.h>

@@ -46,10 +46,24 @@ const char* invoked_name(const char* path) {
   std::exit(finish_output(1));
 }
 
+// Where the options end: at the first argument that is not one, or just
+// after "--". A getopt that permutes (glibc's) would otherwise take an option
+// written after the action name as one of ours.
+int options_end(int argc, char** argv) {
+  int at = 1;
+  while (at < argc) {
+    std::string_view argument = argv[at];
+    if (argument == "--") return at + 1;
+    if (argument.size() < 2 || argument[0] != '-') return at;
+    // "-d" (alone or last in a cluster) takes the next argument as its value.
+    at += argument.find('d', 1) == argument.size() - 1 ? 2 : 1;
+  }
+  return argc;
+}
+
 void parse_options(int argc, char** argv) {
-  // POSIX rules: the options end at the first argument that is not one.
   int option = 0;
-  while ((option = getopt(argc, argv, "+cCd:vh")) != -1) {
+  while ((option = getopt(options_end(argc, argv), argv, "cCd:vh")) != -1) {
     switch (option) {
       case 'c': opt_use_cvs = true; break;
       case 'C': opt_ask_hash = true; break;

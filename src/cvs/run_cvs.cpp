@@ -7,7 +7,7 @@
 #include <string>
 
 #include "cvs/cvs.h"
-#include "fixed_paths.h"
+#include "cvs/fixed_paths.h"
 
 namespace rk {
 namespace {

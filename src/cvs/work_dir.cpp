@@ -5,7 +5,7 @@
 
 #include "cvs/cvs.h"
 #include "cvs/signal_cleanup.h"
-#include "fixed_paths.h"
+#include "cvs/fixed_paths.h"
 
 namespace rk {
 

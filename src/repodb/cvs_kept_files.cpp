@@ -1,6 +1,8 @@
 #include "repodb/cvs_kept_files.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
 
@@ -56,8 +58,12 @@ bool unreached_by_commit(const repo& r, const hfile& file) {
 
 bool listed_in_checkoutlist(const std::string& cvsroot, std::string_view name) {
   // A repository without a checkoutlist lists nothing.
-  input_file in(std::fopen((cvsroot + "/checkoutlist").c_str(), "r"), read_closer{"fclose"});
-  if (!in) return false;
+  int fd = open((cvsroot + "/checkoutlist").c_str(), O_RDONLY | O_CLOEXEC);
+  input_file in(fd < 0 ? nullptr : fdopen(fd, "r"), read_closer{"fclose"});
+  if (!in) {
+    if (fd >= 0) close(fd);
+    return false;
+  }
   line_reader lines(in.get());
   std::string_view line;
   while (lines.next(line)) {

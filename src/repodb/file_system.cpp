@@ -14,7 +14,8 @@
 namespace rk {
 namespace {
 
-file_system real_disk;
+class real_file_system final : public file_system {};
+real_file_system real_disk;
 file_system* current = &real_disk;
 
 }  // namespace

@@ -14,7 +14,7 @@
 #include <thread>
 #include <utility>
 
-#include "fixed_paths.h"
+#include "cvs/fixed_paths.h"
 #include "repodb/replacement.h"
 
 namespace rk {

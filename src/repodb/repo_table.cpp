@@ -7,7 +7,7 @@
 
 #include "cvs/cvs.h"
 #include "cvs/signal_cleanup.h"
-#include "fixed_paths.h"
+#include "cvs/fixed_paths.h"
 #include "repodb/cvs_kept_files.h"
 #include "repodb/database.h"
 #include "repodb/file_formats.h"

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "fixed_paths.h"
+#include "cvs/fixed_paths.h"
 #include "repodb/database.h"
 #include "repodb/file_formats.h"
 #include "repodb/line_reader.h"

@@ -34,7 +34,7 @@ std::string_view text_arena::copy(std::string_view text) {
   }
   if (text.size() > capacity_ - used_) {
     std::size_t size = std::max(arena_chunk, text.size());
-    chunks_.push_back(std::make_unique_for_overwrite<char[]>(size));
+    chunks_.push_back(std::make_unique<char[]>(size));
     used_ = 0;
     capacity_ = size;
   }

@@ -225,14 +225,11 @@ TEST_F(local_repo, no_usable_password_file) {
 }
 
 TEST_F(local_repo, unreadable_passwd) {
-  chmod(dir.path().c_str(), 0755);
   chmod((repo + "/CVSROOT/passwd").c_str(), 0);
   run_options options;
   options.args = {"-d", repo, "list"};
-  options.in_child = [] {
-    // Root reads any file: run as nobody.
-    if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(125);
-  };
+  // Root reads any file: it runs the tool without the powers to do so.
+  options.in_child = [] { drop_file_access_override_in_child(); };
   result r = run_tool(options);
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err, repo + "/CVSROOT/passwd: Permission denied\nCouldn't hfile_read\n");

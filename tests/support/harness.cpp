@@ -4,7 +4,9 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sched.h>
+#include <linux/capability.h>
 #include <sys/mount.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -226,6 +228,15 @@ void make_read_only_in_child(const std::string& dir) {
       mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
       mount(dir.c_str(), dir.c_str(), nullptr, MS_BIND, nullptr) != 0 ||
       mount(nullptr, dir.c_str(), nullptr, MS_BIND | MS_REMOUNT | MS_RDONLY, nullptr) != 0) {
+    _exit(125);
+  }
+}
+
+void drop_file_access_override_in_child() {
+  if (geteuid() != 0) return;
+  // Dropped from the bounding set, they are not given back by execve.
+  if (prctl(PR_CAPBSET_DROP, CAP_DAC_OVERRIDE, 0, 0, 0) != 0 ||
+      prctl(PR_CAPBSET_DROP, CAP_DAC_READ_SEARCH, 0, 0, 0) != 0) {
     _exit(125);
   }
 }

@@ -75,6 +75,9 @@ bool hash_matches(const std::string& password, const std::string& hash);
 // In the child: runs the rest of the test's child steps in a private mount
 // namespace with dir made read-only (root), or takes the write bits off dir.
 void make_read_only_in_child(const std::string& dir);
+// In the child: root keeps its identity but loses the powers to read or
+// search what the permission bits deny (for the program it then runs too).
+void drop_file_access_override_in_child();
 // In the child: writes beyond bytes fail with EFBIG instead of a signal.
 void limit_file_size_in_child(unsigned long bytes);
 

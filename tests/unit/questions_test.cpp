@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <cstring>
 #include <set>
+#include <string>
+#include <vector>
 
 #include "cli/ask.h"
 
@@ -23,6 +25,29 @@ TEST(make_salt, two_characters_of_the_salt_alphabet) {
     seen.insert(salt);
   }
   EXPECT_GT(seen.size(), 100u);  // drawn afresh, not from one clock tick
+}
+
+// Salts made by runs that start in the same second differ: they are not
+// drawn from a generator seeded with the clock.
+TEST(make_salt, runs_started_together_get_different_salts) {
+  std::vector<std::string> runs;
+  for (int run = 0; run < 2; ++run) {
+    int out[2];
+    ASSERT_EQ(pipe(out), 0);
+    if (fork() == 0) {
+      close(out[0]);
+      char salts[3 * 8];
+      for (int i = 0; i < 8; ++i) make_salt(salts + 3 * i);
+      _exit(write(out[1], salts, sizeof salts) == sizeof salts ? 0 : 1);
+    }
+    close(out[1]);
+    std::string salts(3 * 8, '\0');
+    EXPECT_EQ(read(out[0], salts.data(), salts.size()), static_cast<ssize_t>(salts.size()));
+    close(out[0]);
+    wait(nullptr);
+    runs.push_back(salts);
+  }
+  EXPECT_NE(runs[0], runs[1]);
 }
 
 // Runs ask_yes_no in a child with input on its standard input; returns its
