@@ -84,6 +84,10 @@ int put_back(const std::string& target, const std::string& backup) {
   int result = same ? disk().unlink_at(dir->fd(), backup_name.c_str())
                     : disk().rename_at(dir->fd(), backup_name.c_str(), dir->fd(), target_name.c_str());
   if (result == 0 && disk().fsync(dir->fd()) != 0 && errno != EINVAL) result = -1;
+  if (result == 0 && !same) {
+    std::fprintf(stderr, "%s: put back as it was before a run of rosterkeep that was stopped\n",
+                 target.c_str());
+  }
   return result;
 }
 
@@ -112,8 +116,6 @@ int recover_batch(const std::string& journal_path) {
     std::perror(journal_path.c_str());
     return -1;
   }
-  std::fprintf(stderr, "A run of rosterkeep was stopped while it replaced %s; it is back as it was\n",
-               paths.empty() ? journal_path.c_str() : paths[0].c_str());
   return 0;
 }
 

@@ -97,6 +97,15 @@ std::optional<file_lock> file_lock::take(const std::string& path) {
   return std::nullopt;
 }
 
+std::optional<file_lock> file_lock::take_if_free(const std::string& path) {
+  int fd = open(path.c_str(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return std::nullopt;
+  file_lock lock(fd);
+  bool failed = false;
+  if (!try_lock(fd, failed)) return std::nullopt;
+  return lock;
+}
+
 file_lock::file_lock(file_lock&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
 
 file_lock::~file_lock() {

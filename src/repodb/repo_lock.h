@@ -16,6 +16,9 @@ class file_lock {
   // waiting for another run up to the configured time: nothing (reported on
   // standard error) when it cannot.
   static std::optional<file_lock> take(const std::string& path);
+  // The lock on an existing lock file if nobody holds it; nothing, without
+  // a word, otherwise.
+  static std::optional<file_lock> take_if_free(const std::string& path);
   file_lock(file_lock&& other) noexcept;
   file_lock& operator=(file_lock&&) = delete;
   ~file_lock();

@@ -69,20 +69,51 @@ bool take_lock(repo& r, const std::string& lock_path) {
   return true;
 }
 
+// The repository's own lock, or nothing (reported when a link on the way
+// is not to be followed). A remote repository worked on through a checkout
+// has no local files to lock; CVS's own up-to-date check guards its commit.
+std::optional<std::string> repo_lock_path(const repo& r, bool& refused) {
+  refused = false;
+  if (r.use_cvs && !may_use_host_file(r)) return std::nullopt;
+  auto dir = strip_method(r.root);
+  // Without a directory the repository does not open at all.
+  if (!dir) return std::nullopt;
+  auto cvsroot = trusted_target(std::string(*dir) + "/CVSROOT");
+  refused = !cvsroot;
+  if (!cvsroot) return std::nullopt;
+  return *cvsroot + "/.rosterkeep.lock";
+}
+
 // Locks what a changing run may rewrite, before anything is read: the host
-// file first, then the repository's own files. A remote repository worked on
-// through a checkout has no local files to lock; CVS's own up-to-date check
-// guards its commit.
+// file first, then the repository's own files.
 bool lock_files(repo& r) {
   if (host_file_may_be_used(r) && !take_lock(r, std::string(fixed_paths::sys_passwd) + ".lock")) {
     return false;
   }
-  if (r.use_cvs && !may_use_host_file(r)) return true;
+  bool refused = false;
+  auto lock_path = repo_lock_path(r, refused);
+  return !refused && (!lock_path || take_lock(r, *lock_path));
+}
+
+// A run that only reads never waits for the lock, but where a killed run
+// left its files half replaced and nobody holds the lock, it puts them back
+// first, as a changing run would.
+void recover_if_idle(const std::string& lock_path) {
+  struct stat st {};
+  if (lstat(journal_beside(lock_path).c_str(), &st) != 0) return;
+  auto lock = file_lock::take_if_free(lock_path);
+  if (lock) recover_batch(journal_beside(lock_path));
+}
+
+void recover_for_reading(const repo& r) {
+  if (host_file_may_be_used(r)) recover_if_idle(std::string(fixed_paths::sys_passwd) + ".lock");
   auto dir = strip_method(r.root);
-  // Without a directory the repository does not open at all.
-  if (!dir) return true;
-  auto cvsroot = trusted_target(std::string(*dir) + "/CVSROOT");
-  return cvsroot && take_lock(r, *cvsroot + "/.rosterkeep.lock");
+  if ((r.use_cvs && !may_use_host_file(r)) || !dir) return;
+  struct stat st {};
+  std::string journal = std::string(*dir) + "/CVSROOT/.rosterkeep.journal";
+  if (lstat(journal.c_str(), &st) != 0) return;
+  bool refused = false;
+  if (auto lock_path = repo_lock_path(r, refused)) recover_if_idle(*lock_path);
 }
 
 enum class registration { done, unreadable, refused };
@@ -160,6 +191,7 @@ int repo_open(const std::string& location, bool use_cvs, open_mode mode) {
   opened->use_cvs = use_cvs;
   opened->root = location;
   if (mode == open_mode::changing && !lock_files(*opened)) return -1;
+  if (mode == open_mode::reading) recover_for_reading(*opened);
   auto workdir = open_workdir(location, use_cvs);
   if (!workdir) return -1;
   opened->workdir = std::move(*workdir);
