@@ -65,14 +65,14 @@ int hfile_read(hfile& file) { return file.read(file); }
 
 int hfile_write(const hfile& file, write_batch& batch) { return file.write(file, batch); }
 
-input_file open_input(const hfile& file, const char* close_failure_word) {
-  int fd = openat(file.dir->fd(), file.name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-  input_file in(fd < 0 ? nullptr : fdopen(fd, "r"), read_closer{close_failure_word});
-  if (!in) {
-    std::perror(file.path.c_str());
-    if (fd >= 0) close(fd);
-  }
-  return in;
+std::shared_ptr<const mapped_file> read_input(const hfile& file) {
+  int fd = openat(file.dir->fd(), file.name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  auto content = fd < 0 ? nullptr : mapped_file::of(fd);
+  int saved = errno;
+  if (fd >= 0) close(fd);
+  errno = saved;
+  if (!content) std::perror(file.path.c_str());
+  return content;
 }
 
 }  // namespace rk

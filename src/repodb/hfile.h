@@ -5,7 +5,7 @@
 #include <memory>
 #include <string>
 
-#include "repodb/line_reader.h"
+#include "repodb/mapped_file.h"
 
 namespace rk {
 
@@ -32,9 +32,10 @@ struct hfile {
 int hfile_add(repo& owner, const std::string& name, bool may_create, int (*read)(hfile&),
               int (*write)(const hfile&, write_batch&));
 int hfile_read(hfile& file);
-// Opens the file for reading, never through a link swapped in since it was
-// registered; reports its path perror style when that fails.
-input_file open_input(const hfile& file, const char* close_failure_word);
+// The file's content, read through a mapping, never through a link swapped
+// in since it was registered; nothing (its path reported perror style) when
+// it cannot be read.
+std::shared_ptr<const mapped_file> read_input(const hfile& file);
 int hfile_write(const hfile& file, write_batch& batch);
 
 }  // namespace rk

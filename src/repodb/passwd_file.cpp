@@ -23,28 +23,13 @@ bool is_skipped(std::optional<std::string_view> trimmed) {
 }
 
 
-// The name in a line of either file, as far as a guess needs it.
-std::string_view name_in(std::string_view line) {
-  auto trimmed = trim_line(line);
-  return trimmed ? trimmed->substr(0, trimmed->find(':')) : std::string_view();
-}
-
-// Reads path line by line, handing each line that is not blank or a comment
-// to handle_line; what_file names the file in "Invalid line" reports.
+// Hands each line of text that is not blank or a comment to handle_line;
+// what_file names the file in "Invalid line" reports.
 template <typename LineHandler>
-int read_records(const hfile& file, const char* what_file, LineHandler handle_line) {
-  input_file in = open_input(file, "fclose");
-  if (!in) return -1;
-  line_reader lines(in.get());
-  if (lines.failed()) {
-    std::perror(file.path.c_str());
-    return -1;
-  }
-  // The users' texts stay where they were read, not copied line by line.
-  file.owner->users.keep_text(lines.content());
+int read_records(std::string_view text, const char* what_file, LineHandler handle_line) {
+  line_reader lines(text);
   std::string_view line;
   while (lines.next(line)) {
-    file.owner->users.prefetch(name_in(lines.ahead()));
     auto trimmed = trim_line(line);
     if (is_skipped(trimmed)) continue;
     if (handle_line(*trimmed) < 0) {
@@ -77,18 +62,22 @@ std::optional<std::string_view> trim_line(std::string_view line) {
   return std::string_view(first, last);
 }
 
-int handle_pass_line(int handle, std::string_view line) {
+std::optional<user> parse_pass_line(std::string_view line) {
   auto first_colon = line.find(':');
-  if (first_colon == std::string_view::npos) return -1;
-  std::string_view name = line.substr(0, first_colon);
-  std::string_view rest = line.substr(first_colon + 1);
-  field_arg sys_user;
-  auto second_colon = rest.find(':');
+  if (first_colon == std::string_view::npos) return std::nullopt;
+  user fields{line.substr(0, first_colon), line.substr(first_colon + 1), std::nullopt, std::nullopt};
+  auto second_colon = fields.hash->find(':');
   if (second_colon != std::string_view::npos) {
-    sys_user = rest.substr(second_colon + 1);
-    rest = rest.substr(0, second_colon);
+    fields.sys_user = fields.hash->substr(second_colon + 1);
+    fields.hash = fields.hash->substr(0, second_colon);
   }
-  if (_set_user_info(handle, name, rest, sys_user, std::nullopt) < 0) {
+  return fields;
+}
+
+int handle_pass_line(int handle, std::string_view line) {
+  auto fields = parse_pass_line(line);
+  if (!fields) return -1;
+  if (_set_user_info(handle, fields->name, fields->hash, fields->sys_user, std::nullopt) < 0) {
     std::fprintf(stderr, "INTERNAL ERROR: %s: _set_user_info problem\n", "handle_pass_line");
     return -1;
   }
@@ -105,9 +94,16 @@ void put_pass_line(text_writer& out, const user& u) {
 }
 
 int passwd_read(hfile& file) {
-  int handle = repo_handle(file.owner);
-  return read_records(file, "password file",
-                      [handle](std::string_view line) { return handle_pass_line(handle, line); });
+  auto content = read_input(file);
+  if (!content) return -1;
+  std::string_view text = content->text();
+  user_loader loader(file.owner->users, content, count_lines(text), true);
+  return read_records(text, "password file", [&loader](std::string_view line) {
+    auto fields = parse_pass_line(line);
+    if (!fields) return -1;
+    loader.add(*fields);
+    return 0;
+  });
 }
 
 int passwd_write(const hfile& file, write_batch& batch) {
@@ -115,15 +111,14 @@ int passwd_write(const hfile& file, write_batch& batch) {
 }
 
 int users_read(hfile& file) {
-  repo& owner = *file.owner;
-  return read_records(file, "users file", [&owner](std::string_view line) {
+  auto content = read_input(file);
+  if (!content) return -1;
+  // The users file only adds addresses to users the password file has.
+  user_loader loader(file.owner->users, content, 0, false);
+  return read_records(content->text(), "users file", [&loader](std::string_view line) {
     auto colon = line.find(':');
     if (colon == std::string_view::npos) return -1;
-    // The users file only adds addresses to users the password file has.
-    if (user* u = owner.users.find(line.substr(0, colon))) {
-      owner.users.set(u->email, line.substr(colon + 1));
-      owner.modified = true;
-    }
+    loader.add(user{line.substr(0, colon), std::nullopt, std::nullopt, line.substr(colon + 1)});
     return 0;
   });
 }

@@ -30,16 +30,18 @@ bool is_header(std::string_view line, std::string_view section) {
   return trimmed && trimmed->front() != '#' && *trimmed == section;
 }
 
-int read_section(line_reader& lines, int handle) {
+int read_section(line_reader& lines, user_loader& loader) {
   std::string_view line;
   while (lines.next(line)) {
     if (line == "\n") return 0;
     auto trimmed = trim_line(line);
     if (!trimmed || trimmed->front() == '#') continue;
-    if (handle_pass_line(handle, *trimmed) < 0) {
+    auto fields = parse_pass_line(*trimmed);
+    if (!fields) {
       std::fprintf(stderr, "Invalid line %llu in %s\n", lines.number(), fixed_paths::sys_passwd);
       return -1;
     }
+    loader.add(*fields);
   }
   return 0;
 }
@@ -99,16 +101,16 @@ int sys_passwd_read(hfile& file) {
   if (!may_use_host_file(r)) return -1;
   auto section = strip_method(r.root);
   if (!section) return -1;
-  input_file in = open_input(file, "closing");
-  if (!in) return -1;
-  line_reader lines(in.get());
-  if (lines.failed()) {
-    std::perror(file.path.c_str());
-    return -1;
-  }
+  auto content = read_input(file);
+  if (!content) return -1;
+  line_reader lines(content->text());
   std::string_view line;
   while (lines.next(line)) {
-    if (is_header(line, *section)) return read_section(lines, repo_handle(&r));
+    if (is_header(line, *section)) {
+      // Other repositories' sections are no measure of this one's size.
+      user_loader loader(file.owner->users, content, 0, true);
+      return read_section(lines, loader);
+    }
   }
   return 0;
 }
@@ -117,13 +119,9 @@ int sys_passwd_write(const hfile& file, write_batch& batch) {
   const repo& r = *file.owner;
   auto section = strip_method(r.root);
   if (!section) return -1;
-  input_file in = open_input(file, "fclose");
-  if (!in) return -1;
-  line_reader lines(in.get());
-  if (lines.failed()) {
-    std::perror(file.path.c_str());
-    return -1;
-  }
+  auto content = read_input(file);
+  if (!content) return -1;
+  line_reader lines(content->text());
   // The new version is written beside the host file from the start: it is
   // never reopened by name from a shared directory, and putting it in place
   // is a rename within the host file's own file system.

@@ -10,6 +10,10 @@ namespace {
 constexpr std::uint64_t empty_slot = 0;
 constexpr std::uint64_t deleted_slot = ~std::uint64_t{0};
 constexpr std::size_t arena_chunk = 1 << 20;
+constexpr std::uint64_t address_mask = (std::uint64_t{1} << 48) - 1;
+constexpr std::uint64_t long_text = 0xffff;
+// Where an empty text points: anywhere but nowhere.
+constexpr char empty_text[1] = "";
 
 std::uint32_t hash_of(std::string_view name) {
   return static_cast<std::uint32_t>(std::hash<std::string_view>{}(name));
@@ -21,45 +25,71 @@ std::size_t position_of(std::uint64_t slot) { return (slot & 0xffffffffu) - 1; }
 
 }  // namespace
 
-void text_arena::keep(std::shared_ptr<const std::string> text) { kept_.push_back(std::move(text)); }
+text_ref text_ref::to(const char* data, std::size_t size) {
+  if (size == 0) data = empty_text;
+  text_ref ref;
+  ref.bits_ = (reinterpret_cast<std::uintptr_t>(data) & address_mask) |
+              (std::min<std::uint64_t>(size, long_text) << 48);
+  return ref;
+}
 
-std::string_view text_arena::copy(std::string_view text) {
-  if (text.empty()) return std::string_view("", 0);
-  if (!kept_.empty()) {
-    const std::string& last = *kept_.back();
-    if (std::less_equal<>{}(last.data(), text.data()) &&
-        std::less_equal<>{}(text.data() + text.size(), last.data() + last.size())) {
-      return text;
-    }
-  }
-  if (text.size() > capacity_ - used_) {
-    std::size_t size = std::max(arena_chunk, text.size());
-    chunks_.push_back(std::make_unique<char[]>(size));
+std::string_view text_ref::view() const {
+  const char* data = reinterpret_cast<const char*>(static_cast<std::uintptr_t>(bits_ & address_mask));
+  std::uint64_t size = bits_ >> 48;
+  if (size == long_text) std::memcpy(&size, data - sizeof size, sizeof size);
+  return {data, static_cast<std::size_t>(size)};
+}
+
+char* text_arena::room(std::size_t size) {
+  if (size > capacity_ - used_) {
+    std::size_t chunk = std::max(arena_chunk, size);
+    chunks_.push_back(std::make_unique<char[]>(chunk));
     used_ = 0;
-    capacity_ = size;
+    capacity_ = chunk;
   }
   char* at = chunks_.back().get() + used_;
-  std::memcpy(at, text.data(), text.size());
-  used_ += text.size();
-  return std::string_view(at, text.size());
+  used_ += size;
+  return at;
 }
 
-user& user_store::push_back(const user& u) {
-  if (size_ % chunk == 0) chunks_.push_back(std::make_unique<user[]>(chunk));
-  user& added = (*this)[size_++];
-  added = u;
-  return added;
+text_ref text_arena::copy(std::string_view text) {
+  if (text.size() <= text_ref::longest_packed) {
+    if (!kept_.empty() && kept_.back()->holds(text)) return text_ref::to(text.data(), text.size());
+    char* at = room(text.size());
+    std::memcpy(at, text.data(), text.size());
+    return text_ref::to(at, text.size());
+  }
+  // Long texts carry their length before them, aligned for reading it.
+  std::uint64_t size = text.size();
+  room((8 - used_ % 8) % 8);
+  char* at = room(sizeof size + text.size());
+  std::memcpy(at, &size, sizeof size);
+  std::memcpy(at + sizeof size, text.data(), text.size());
+  return text_ref::to(at + sizeof size, text.size());
 }
 
-std::uint64_t* user_list::slot_of(std::string_view name, std::uint32_t hash) {
-  if (slots_.empty()) return nullptr;
+user user_list::view_of(const record& r) {
+  auto as_field = [](const text_ref& ref) { return ref.present() ? field(ref.view()) : std::nullopt; };
+  return user{r.name.view(), as_field(r.hash), as_field(r.sys_user), as_field(r.email)};
+}
+
+text_ref& user_list::field_of(record& r, user_field which) {
+  switch (which) {
+    case user_field::hash: return r.hash;
+    case user_field::sys_user: return r.sys_user;
+    default: return r.email;
+  }
+}
+
+std::size_t user_list::slot_index(std::string_view name, std::uint32_t hash) const {
+  if (slots_.empty()) return slots_.size();
   const std::size_t mask = slots_.size() - 1;
   for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
     std::uint64_t slot = slots_[i];
-    if (slot == empty_slot) return nullptr;
+    if (slot == empty_slot) return slots_.size();
     if (slot != deleted_slot && hash_in(slot) == hash &&
-        users_[position_of(slot)].name == name) {
-      return &slots_[i];
+        records_[position_of(slot)].name.view() == name) {
+      return i;
     }
   }
 }
@@ -72,63 +102,111 @@ void user_list::insert_slot(std::uint32_t hash, std::size_t position) {
   slots_[i] = std::uint64_t{hash} << 32 | (position + 1);
 }
 
-// Keeps the table at most half full, deleted slots counted, so that a probe
-// for a name that is not there ends after a few slots.
-void user_list::grow_index() {
-  if ((used_slots_ + 1) * 2 <= slots_.size()) return;
+// Rebuilds the table, without its deleted slots, large enough for more
+// users on top of the live ones.
+void user_list::make_room(std::size_t more) {
+  if ((used_slots_ + more) * 2 <= slots_.size()) return;
   std::size_t size = 16;
-  while (size < (live_ + 1) * 3) size *= 2;
+  while (size < (live_ + more) * 2) size *= 2;
   std::vector<std::uint64_t> old(size, empty_slot);
   old.swap(slots_);
   used_slots_ = 0;
   for (std::uint64_t slot : old) {
-    if (slot != empty_slot && slot != deleted_slot) {
-      insert_slot(hash_in(slot), position_of(slot));
+    if (slot != empty_slot && slot != deleted_slot) insert_slot(hash_in(slot), position_of(slot));
+  }
+}
+
+void user_list::expect(std::size_t more) {
+  make_room(more);
+  records_.reserve(records_.size() + more);
+}
+
+void user_list::store(record& r, const user& fields) {
+  if (fields.hash) r.hash = texts_.copy(*fields.hash);
+  if (fields.sys_user) r.sys_user = texts_.copy(*fields.sys_user);
+  if (fields.email) r.email = texts_.copy(*fields.email);
+}
+
+void user_list::load(std::span<const user> records, bool adding) {
+  if (adding) make_room(records.size());
+  // Each name is hashed once, and the slots it will probe are fetched
+  // while the others are hashed.
+  constexpr std::size_t batch = 32;
+  std::uint32_t hashes[batch];
+  for (std::size_t start = 0; start < records.size(); start += batch) {
+    std::size_t count = std::min(batch, records.size() - start);
+    const std::size_t mask = slots_.size() - 1;
+    for (std::size_t i = 0; i < count; ++i) {
+      hashes[i] = hash_of(records[start + i].name);
+      __builtin_prefetch(&slots_[hashes[i] & mask]);
+    }
+    for (std::size_t i = 0; i < count; ++i) {
+      const user& fields = records[start + i];
+      std::size_t at = slot_index(fields.name, hashes[i]);
+      if (at != slots_.size()) {
+        store(records_[position_of(slots_[at])], fields);
+        continue;
+      }
+      if (!adding) continue;
+      records_.push_back(record{texts_.copy(fields.name), {}, {}, {}});
+      store(records_.back(), fields);
+      insert_slot(hashes[i], records_.size() - 1);
+      ++live_;
     }
   }
 }
 
-void user_list::prefetch(std::string_view name) const {
-  if (!slots_.empty()) __builtin_prefetch(&slots_[hash_of(name) & (slots_.size() - 1)]);
+std::optional<user> user_list::find(std::string_view name) const {
+  std::size_t at = slot_index(name, hash_of(name));
+  if (at == slots_.size()) return std::nullopt;
+  return view_of(records_[position_of(slots_[at])]);
 }
 
-user* user_list::find(std::string_view name) {
-  std::uint64_t* slot = slot_of(name, hash_of(name));
-  return slot ? &users_[position_of(*slot)] : nullptr;
-}
-
-user& user_list::find_or_append(std::string_view name, bool& created) {
-  const std::uint32_t hash = hash_of(name);
-  std::uint64_t* slot = slot_of(name, hash);
-  created = slot == nullptr;
-  if (slot) return users_[position_of(*slot)];
-  grow_index();
-  user& added = users_.push_back(user{texts_.copy(name), {}, {}, {}});
-  insert_slot(hash, users_.size() - 1);
+bool user_list::add(std::string_view name) {
+  std::uint32_t hash = hash_of(name);
+  if (slot_index(name, hash) != slots_.size()) return false;
+  make_room(1);
+  records_.push_back(record{texts_.copy(name), {}, {}, {}});
+  insert_slot(hash, records_.size() - 1);
   ++live_;
-  return added;
+  return true;
 }
 
-void user_list::set(std::optional<std::string_view>& field, std::string_view value) {
-  field = texts_.copy(value);
+void user_list::set(std::string_view name, user_field which, std::string_view value) {
+  std::size_t at = slot_index(name, hash_of(name));
+  if (at == slots_.size()) return;
+  field_of(records_[position_of(slots_[at])], which) = texts_.copy(value);
 }
 
 bool user_list::erase(std::string_view name) {
-  std::uint64_t* slot = slot_of(name, hash_of(name));
-  if (!slot) return false;
-  users_[position_of(*slot)] = user{};
-  *slot = deleted_slot;
+  std::size_t at = slot_index(name, hash_of(name));
+  if (at == slots_.size()) return false;
+  records_[position_of(slots_[at])] = record{};
+  slots_[at] = deleted_slot;
   --live_;
   return true;
 }
 
-void user_list::rename(user& u, std::string_view new_name) {
-  std::uint64_t* slot = slot_of(u.name, hash_of(u.name));
-  std::size_t position = position_of(*slot);
-  *slot = deleted_slot;
-  u.name = texts_.copy(new_name);
-  grow_index();
-  insert_slot(hash_of(u.name), position);
+void user_list::rename(std::string_view old_name, std::string_view new_name) {
+  std::size_t at = slot_index(old_name, hash_of(old_name));
+  if (at == slots_.size()) return;
+  std::size_t position = position_of(slots_[at]);
+  slots_[at] = deleted_slot;
+  records_[position].name = texts_.copy(new_name);
+  make_room(1);
+  insert_slot(hash_of(new_name), position);
+}
+
+user_loader::user_loader(user_list& users, std::shared_ptr<const mapped_file> file,
+                         std::size_t expected, bool adding)
+    : users_(users), adding_(adding) {
+  users_.keep(std::move(file));
+  if (adding) users_.expect(expected);
+}
+
+void user_loader::finish() {
+  users_.load(std::span<const user>(batch_, pending_), adding_);
+  pending_ = 0;
 }
 
 }  // namespace rk

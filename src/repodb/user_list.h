@@ -1,93 +1,144 @@
 // The users of one repository: kept in the order they were read or added,
-// found by name in constant time. A million users fit in a few hundred bytes
-// each: the texts live in one arena, the records in one deque.
+// found by name in constant time. A million users take about 32 bytes each
+// besides their texts, which stay in the files they were read from.
 #pragma once
 
 #include <cstdint>
-#include <string>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string_view>
 #include <vector>
 
+#include "repodb/mapped_file.h"
+
 namespace rk {
 
-// A field is absent (nothing) or a text, possibly empty. The texts belong to
-// the user_list that holds the user.
+// A field is absent (nothing) or a text, possibly empty.
+using field = std::optional<std::string_view>;
+
+// A user as the list hands it out: views of texts the list keeps, valid
+// until the next change to that user.
 struct user {
   std::string_view name;
-  std::optional<std::string_view> hash;
-  std::optional<std::string_view> sys_user;
-  std::optional<std::string_view> email;
+  field hash;
+  field sys_user;
+  field email;
 };
 
-// Copies of texts, kept until the arena goes.
-class text_arena {
+enum class user_field { hash, sys_user, email };
+
+// A text the list keeps, in 8 bytes: its address in the low 48 bits (all a
+// user-space address has on the platforms the tool is built for) and its
+// length in the high 16. A text of 0xffff bytes or more is copied, its
+// length in the 8 bytes before it. All zero: absent.
+class text_ref {
  public:
-  std::string_view copy(std::string_view text);
-  // Keeps text (a file just read, say) for good: what lies inside it needs
-  // no copy.
-  void keep(std::shared_ptr<const std::string> text);
+  text_ref() = default;
+  static text_ref to(const char* data, std::size_t size);
+  bool present() const { return bits_ != 0; }
+  std::string_view view() const;
+  static constexpr std::size_t longest_packed = 0xfffe;
 
  private:
+  std::uint64_t bits_ = 0;
+};
+
+// Copies of texts, kept until the list goes, and the files that were read,
+// whose texts need no copy.
+class text_arena {
+ public:
+  text_ref copy(std::string_view text);
+  void keep(std::shared_ptr<const mapped_file> file) { kept_.push_back(std::move(file)); }
+
+ private:
+  char* room(std::size_t size);
   std::vector<std::unique_ptr<char[]>> chunks_;
   std::size_t used_ = 0;
   std::size_t capacity_ = 0;
-  std::vector<std::shared_ptr<const std::string>> kept_;
-};
-
-// Users by position, in chunks that never move.
-class user_store {
- public:
-  user& operator[](std::size_t position) { return chunks_[position / chunk][position % chunk]; }
-  const user& operator[](std::size_t position) const {
-    return chunks_[position / chunk][position % chunk];
-  }
-  std::size_t size() const { return size_; }
-  user& push_back(const user& u);
-
- private:
-  static constexpr std::size_t chunk = 4096;
-  std::vector<std::unique_ptr<user[]>> chunks_;
-  std::size_t size_ = 0;
+  std::vector<std::shared_ptr<const mapped_file>> kept_;
 };
 
 class user_list {
  public:
-  user* find(std::string_view name);
-  // Starts fetching the memory a later find of name will look at.
-  void prefetch(std::string_view name) const;
-  // The user called name; a new one with no fields, added at the end, when
-  // there is none (created is then set).
-  user& find_or_append(std::string_view name, bool& created);
-  // Stores a copy of value in the field.
-  void set(std::optional<std::string_view>& field, std::string_view value);
-  void keep_text(std::shared_ptr<const std::string> text) { texts_.keep(std::move(text)); }
+  // Makes room for that many more users, so that loading a file sizes the
+  // index once instead of growing it step by step.
+  void expect(std::size_t more);
+  // Stores a file's records in order: a name already there is updated (an
+  // absent field leaves its value alone), a new one added at the end, or,
+  // unless adding, left out.
+  void load(std::span<const user> records, bool adding);
+  // Keeps a file read for good: texts inside it are not copied.
+  void keep(std::shared_ptr<const mapped_file> file) { texts_.keep(std::move(file)); }
+
+  std::optional<user> find(std::string_view name) const;
+  // Adds name, with no fields, unless it is there: whether it was added.
+  bool add(std::string_view name);
+  // Stores a copy of value in a field of name, which must be there.
+  void set(std::string_view name, user_field which, std::string_view value);
   bool erase(std::string_view name);
-  void rename(user& u, std::string_view new_name);
+  // Gives old_name (which must be there) new_name (which must not); the user
+  // keeps its place.
+  void rename(std::string_view old_name, std::string_view new_name);
 
   std::size_t size() const { return live_; }
   // Calls visit(const user&) for every user in list order.
   template <typename Visitor>
   void for_each(Visitor visit) const {
-    for (std::size_t i = 0; i < users_.size(); ++i) {
-      if (users_[i].name.data() != nullptr) visit(users_[i]);
+    for (const record& r : records_) {
+      if (r.name.present()) visit(view_of(r));
     }
   }
 
  private:
-  // An open-addressing table of positions in users_, each slot holding the
-  // name's 32-bit hash and the position + 1 (0 empty, all ones deleted).
-  // The table can be rebuilt from the slots alone, without a name.
-  std::uint64_t* slot_of(std::string_view name, std::uint32_t hash);
+  struct record {
+    text_ref name;  // absent: a deleted user's hole
+    text_ref hash;
+    text_ref sys_user;
+    text_ref email;
+  };
+  static user view_of(const record& r);
+  static text_ref& field_of(record& r, user_field which);
+
+  // An open-addressing table of positions in records_, each slot holding
+  // the name's 32-bit hash and the position + 1 (0 empty, all ones
+  // deleted), at most half full with deleted slots counted, so that a probe
+  // for a name that is not there ends after a few slots.
+  std::size_t slot_index(std::string_view name, std::uint32_t hash) const;
   void insert_slot(std::uint32_t hash, std::size_t position);
-  void grow_index();
+  void make_room(std::size_t more);
+  void store(record& r, const user& fields);
 
   text_arena texts_;
-  user_store users_;  // a deleted user stays as a hole with no name
+  std::vector<record> records_;
   std::vector<std::uint64_t> slots_;
   std::size_t live_ = 0;
   std::size_t used_slots_ = 0;  // live and deleted
+};
+
+// Hands a file's records to the list as they are read, a batch at a time,
+// so that the list can look ahead; what is pending goes in at finish().
+class user_loader {
+ public:
+  // Keeps file for the list; expected: how many records to make room for.
+  user_loader(user_list& users, std::shared_ptr<const mapped_file> file, std::size_t expected,
+              bool adding);
+  user_loader(const user_loader&) = delete;
+  user_loader& operator=(const user_loader&) = delete;
+  ~user_loader() { finish(); }
+
+  void add(const user& fields) {
+    batch_[pending_++] = fields;
+    if (pending_ == batch_size) finish();
+  }
+  void finish();
+
+ private:
+  static constexpr std::size_t batch_size = 256;
+  user_list& users_;
+  bool adding_;
+  std::size_t pending_ = 0;
+  user batch_[batch_size];
 };
 
 }  // namespace rk

@@ -9,9 +9,9 @@
 namespace rk {
 namespace {
 
-void store(std::optional<std::string_view>& field, field_arg value, repo& r) {
+void store(repo& r, std::string_view name, user_field which, field_arg value) {
   if (!value) return;
-  r.users.set(field, *value);
+  r.users.set(name, which, *value);
   r.modified = true;
 }
 
@@ -48,12 +48,10 @@ int _set_user_info(int handle, std::string_view name, field_arg hash, field_arg 
                    field_arg email) {
   repo* r = repo_at(handle);
   if (!r) return -1;
-  bool created = false;
-  user& u = r->users.find_or_append(name, created);
-  if (created) r->modified = true;
-  store(u.hash, hash, *r);
-  store(u.sys_user, sys_user, *r);
-  store(u.email, email, *r);
+  if (r->users.add(name)) r->modified = true;
+  store(*r, name, user_field::hash, hash);
+  store(*r, name, user_field::sys_user, sys_user);
+  store(*r, name, user_field::email, email);
   if (email) warn_addresses_unsaved(*r);
   return 0;
 }
@@ -62,7 +60,7 @@ int _get_user_info(int handle, std::string_view name, std::optional<std::string>
                    std::optional<std::string>* sys_user, std::optional<std::string>* email) {
   repo* r = repo_at(handle);
   if (!r) return -1;
-  const user* u = r->users.find(name);
+  auto u = r->users.find(name);
   if (!u) return -1;
   copy_out(hash, u->hash);
   copy_out(sys_user, u->sys_user);
@@ -84,12 +82,11 @@ int _rename_user(int handle, std::string_view old_name, std::string_view new_nam
     std::fprintf(stderr, "%s: user already exists\n", printable(new_name).c_str());
     return -1;
   }
-  user* u = r->users.find(old_name);
-  if (!u) {
+  if (!r->users.find(old_name)) {
     std::fprintf(stderr, "%s: user doesn't exist\n", printable(old_name).c_str());
     return -1;
   }
-  r->users.rename(*u, new_name);
+  r->users.rename(old_name, new_name);
   r->modified = true;
   return 0;
 }

@@ -1,6 +1,7 @@
 // The user list against a plain model of it: thousands of random adds,
-// sets, deletes, renames and repeated names, through the index's growth,
-// its rehashing and the reuse of deleted slots.
+// loads of a file's lines, sets, deletes, renames and repeated names,
+// through the index's growth, its rehashing and the reuse of deleted slots.
+// Texts given to it are copied: the test's own strings change under it.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -51,9 +52,9 @@ void expect_same(user_list& list, const model& reference, const std::vector<std:
   list.for_each([&listed](const user& u) { listed.emplace_back(u.name); });
   ASSERT_EQ(listed, reference.order);
   for (const std::string& name : names) {
-    user* found = list.find(name);
+    auto found = list.find(name);
     auto it = reference.by_name.find(name);
-    ASSERT_EQ(found != nullptr, it != reference.by_name.end()) << name;
+    ASSERT_EQ(found.has_value(), it != reference.by_name.end()) << name;
     if (!found) continue;
     EXPECT_EQ(found->name, name);
     EXPECT_EQ(as_text(found->hash), it->second.hash) << name;
@@ -75,23 +76,38 @@ TEST(user_list, behaves_as_a_map_in_list_order) {
   for (int step = 0; step < 40000; ++step) {
     const std::string name = any_name();
     switch (random() % 6) {
-      case 0:
-      case 1: {  // add, or find again by the same name
-        bool created = false;
-        list.find_or_append(name, created);
-        EXPECT_EQ(created, !reference.has(name)) << name;
+      case 0: {  // add, or find again by the same name
+        EXPECT_EQ(list.add(name), !reference.has(name)) << name;
         reference.add(name);
         break;
       }
+      case 1: {  // a file's lines: repeated names, absent fields, missing users
+        std::vector<std::string> texts;
+        for (int i = 0; i < 4; ++i) texts.push_back("f" + std::to_string(step * 4 + i));
+        std::vector<std::string> batch_names{name, any_name(), name};
+        bool adding = step % 4 != 0;
+        std::vector<user> batch;
+        for (std::size_t i = 0; i < batch_names.size(); ++i) {
+          batch.push_back(user{batch_names[i], texts[i], i == 1 ? field() : field(texts[3]),
+                               std::nullopt});
+        }
+        list.load(batch, adding);
+        for (std::size_t i = 0; i < batch_names.size(); ++i) {
+          if (!adding && !reference.has(batch_names[i])) continue;
+          reference.add(batch_names[i]);
+          reference.by_name[batch_names[i]].hash = texts[i];
+          if (i != 1) reference.by_name[batch_names[i]].sys_user = texts[3];
+        }
+        break;
+      }
       case 2: {  // set a field
-        user* u = list.find(name);
-        ASSERT_EQ(u != nullptr, reference.has(name));
-        if (!u) break;
+        ASSERT_EQ(list.find(name).has_value(), reference.has(name));
+        if (!reference.has(name)) break;
         std::string value = step % 5 == 0 ? "" : "v" + std::to_string(step);
         switch (step % 3) {
-          case 0: list.set(u->hash, value); reference.by_name[name].hash = value; break;
-          case 1: list.set(u->sys_user, value); reference.by_name[name].sys_user = value; break;
-          default: list.set(u->email, value); reference.by_name[name].email = value; break;
+          case 0: list.set(name, user_field::hash, value); reference.by_name[name].hash = value; break;
+          case 1: list.set(name, user_field::sys_user, value); reference.by_name[name].sys_user = value; break;
+          default: list.set(name, user_field::email, value); reference.by_name[name].email = value; break;
         }
         break;
       }
@@ -104,9 +120,8 @@ TEST(user_list, behaves_as_a_map_in_list_order) {
       }
       default: {  // rename to a name not in use
         std::string to = any_name() + "r";
-        user* u = list.find(name);
-        if (!u || reference.has(to)) break;
-        list.rename(*u, to);
+        if (!reference.has(name) || reference.has(to)) break;
+        list.rename(name, to);
         reference.rename(name, to);
         break;
       }
@@ -121,8 +136,7 @@ TEST(user_list, behaves_as_a_map_in_list_order) {
   }
   expect_same(list, reference, names);
   for (const std::string& name : names) {
-    bool created = false;
-    list.find_or_append(name, created);
+    list.add(name);
     reference.add(name);
   }
   expect_same(list, reference, names);

@@ -1,0 +1,37 @@
+#include "repodb/mapped_file.h"
+
+#include <sys/mman.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <functional>
+
+namespace rk {
+
+std::shared_ptr<const mapped_file> mapped_file::of(int fd) {
+  struct stat st {};
+  if (fstat(fd, &st) != 0) return nullptr;
+  if (!S_ISREG(st.st_mode)) {
+    errno = EINVAL;
+    return nullptr;
+  }
+  auto size = static_cast<std::size_t>(st.st_size);
+  if (size == 0) return std::make_shared<const mapped_file>(nullptr, 0);
+  void* data = mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
+  if (data == MAP_FAILED) return nullptr;
+  // Read once from the start to the end.
+  posix_madvise(data, size, POSIX_MADV_SEQUENTIAL);
+  return std::make_shared<const mapped_file>(data, size);
+}
+
+mapped_file::~mapped_file() {
+  if (data_) munmap(const_cast<void*>(data_), size_);
+}
+
+bool mapped_file::holds(std::string_view part) const {
+  const char* begin = static_cast<const char*>(data_);
+  return begin && std::less_equal<>{}(begin, part.data()) &&
+         std::less_equal<>{}(part.data() + part.size(), begin + size_);
+}
+
+}  // namespace rk
