@@ -36,6 +36,13 @@ int _del_user(int handle, std::string_view name);
 int _rename_user(int handle, std::string_view old_name, std::string_view new_name);
 // The names in list order, or nothing for a bad handle or an empty repository.
 std::optional<std::vector<std::string>> _list_users(int handle);
+// Calls visit(name, system user, e-mail) for every user in list order, with
+// views of the database's own texts, until visit returns false: the number
+// of users visited, or -1 for a bad handle. Nothing is copied, so that a
+// list of a million users costs no copy of them.
+using user_visitor = bool (*)(std::string_view name, std::optional<std::string_view> sys_user,
+                              std::optional<std::string_view> email, void* context);
+long long _visit_users(int handle, user_visitor visit, void* context);
 
 // The location without its method prefix (":method:"), or nothing when the
 // prefix has no closing ':'.

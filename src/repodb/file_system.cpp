@@ -34,6 +34,14 @@ ssize_t file_system::write(int fd, const void* data, std::size_t size) {
 
 int file_system::fsync(int fd) { return ::fsync(fd); }
 
+void file_system::start_writeback(int fd) {
+#ifdef SYNC_FILE_RANGE_WRITE
+  sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE);
+#else
+  static_cast<void>(fd);
+#endif
+}
+
 int file_system::fchmod(int fd, mode_t mode) { return ::fchmod(fd, mode); }
 
 int file_system::fchown(int fd, uid_t owner, gid_t group) { return ::fchown(fd, owner, group); }

@@ -16,6 +16,9 @@ class file_system {
   virtual int open_at(int dir, const char* name, int flags, mode_t mode);
   virtual ssize_t write(int fd, const void* data, std::size_t size);
   virtual int fsync(int fd);
+  // Asks the system to start writing fd's data out, without waiting; only
+  // a hint, so it may do nothing.
+  virtual void start_writeback(int fd);
   virtual int fchmod(int fd, mode_t mode);
   virtual int fchown(int fd, uid_t owner, gid_t group);
   virtual ssize_t list_xattr(int fd, char* names, std::size_t size);

@@ -84,7 +84,24 @@ int handle_pass_line(int handle, std::string_view line) {
   return 0;
 }
 
-void put_pass_line(text_writer& out, const user& u) {
+std::string_view line_as_read(const user_list& users, std::string_view first,
+                              std::initializer_list<std::string_view> rest) {
+  std::string_view file = users.kept_text_around(first);
+  if (file.empty()) return {};
+  const char* end = first.data() + first.size();
+  for (std::string_view next : rest) {
+    if (next.data() != end + 1 || *end != ':') return {};
+    end = next.data() + next.size();
+  }
+  if (end >= file.data() + file.size() || *end != '\n') return {};
+  return std::string_view(first.data(), static_cast<std::size_t>(end + 1 - first.data()));
+}
+
+void put_pass_line(text_writer& out, const user& u, const user_list& users) {
+  if (u.hash && u.sys_user) {
+    std::string_view line = line_as_read(users, u.name, {*u.hash, *u.sys_user});
+    if (!line.empty()) return out.put_in_place(line);
+  }
   out.put(u.name);
   out.put(":");
   out.put(u.hash.value_or(""));
@@ -107,7 +124,9 @@ int passwd_read(hfile& file) {
 }
 
 int passwd_write(const hfile& file, write_batch& batch) {
-  return write_records(file, batch, true, put_pass_line);
+  const user_list& users = file.owner->users;
+  return write_records(file, batch, true,
+                       [&users](text_writer& out, const user& u) { put_pass_line(out, u, users); });
 }
 
 int users_read(hfile& file) {
@@ -124,8 +143,11 @@ int users_read(hfile& file) {
 }
 
 int users_write(const hfile& file, write_batch& batch) {
-  return write_records(file, batch, false, [](text_writer& out, const user& u) {
+  const user_list& users = file.owner->users;
+  return write_records(file, batch, false, [&users](text_writer& out, const user& u) {
     if (!u.email) return;
+    std::string_view line = line_as_read(users, u.name, {*u.email});
+    if (!line.empty()) return out.put_in_place(line);
     out.put(u.name);
     out.put(":");
     out.put(*u.email);

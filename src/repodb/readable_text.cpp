@@ -38,6 +38,14 @@ std::optional<std::string_view> answer_defect(std::string_view answer) {
   return std::nullopt;
 }
 
+void append_printable(std::string& out, std::string_view text) {
+  if (!has_control(text)) {
+    out.append(text);
+    return;
+  }
+  out.append(printable(text));
+}
+
 std::string printable(std::string_view text) {
   std::string shown;
   for (char c : text) {

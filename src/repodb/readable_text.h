@@ -17,6 +17,9 @@ std::optional<std::string_view> answer_defect(std::string_view answer);
 
 bool has_control(std::string_view text);
 
+// Appends text to out as printable() shows it.
+void append_printable(std::string& out, std::string_view text);
+
 // The text with its control characters (bytes below 0x20, and 0x7f) shown
 // as \xNN, fit to be shown on a terminal; every other byte stays as it is.
 std::string printable(std::string_view text);

@@ -124,10 +124,19 @@ void replacement::placed() {
 }
 
 int replacement::finish() {
-  const std::string target = target_path();
-  if (writer_.flush() != 0 || carry_attributes(*dir_, name_, fd_) != 0 ||
-      disk().fsync(fd_) != 0 || disk().close(std::exchange(fd_, -1)) != 0) {
-    std::perror(target.c_str());
+  if (writer_.flush() != 0 || carry_attributes(*dir_, name_, fd_) != 0) {
+    std::perror(target_path().c_str());
+    return -1;
+  }
+  // The disk starts on it while the next file is made; sync() waits.
+  disk().start_writeback(fd_);
+  return 0;
+}
+
+int replacement::sync() {
+  if (fd_ < 0) return 0;
+  if (disk().fsync(fd_) != 0 || disk().close(std::exchange(fd_, -1)) != 0) {
+    std::perror(target_path().c_str());
     return -1;
   }
   return 0;
@@ -185,7 +194,7 @@ int write_batch::write_journal() {
   } else if (written) {
     auto file = replacement::create(journal_dir_, name, false);
     if (file) file->out().put(text);
-    written = file && file->finish() == 0 &&
+    written = file && file->finish() == 0 && file->sync() == 0 &&
               disk().rename_at(journal_dir_->fd(), file->temp_.c_str(), journal_dir_->fd(),
                                name.c_str()) == 0;
     if (written) file->placed();
@@ -272,6 +281,9 @@ int write_batch::commit() {
 }
 
 int write_batch::commit_held() {
+  for (auto& each : files_) {
+    if (each.file.sync() != 0) return -1;
+  }
   // The backups must be on disk before the journal that names them; the
   // journal's own directory is synced with it.
   if (make_backups() != 0 || sync_directories(journal_dir_path()) != 0 || write_journal() != 0) {

@@ -53,10 +53,13 @@ class replacement {
   ~replacement();
 
   text_writer& out() { return writer_; }
-  // Writes out the content, gives the file the mode, owner, group and
-  // extended attributes (its ACL among them) of the version it replaces,
-  // syncs and closes it: 0, or -1 (reported).
+  // Writes out the content and gives the file the mode, owner, group and
+  // extended attributes (its ACL among them) of the version it replaces:
+  // 0, or -1 (reported).
   int finish();
+  // Waits until the finished file is on disk, and closes it: 0, or -1
+  // (reported).
+  int sync();
   std::string target_path() const { return dir_->path_of(name_); }
 
  private:

@@ -68,6 +68,13 @@ text_ref text_arena::copy(std::string_view text) {
   return text_ref::to(at + sizeof size, text.size());
 }
 
+std::string_view text_arena::kept_around(std::string_view part) const {
+  for (const auto& file : kept_) {
+    if (file->holds(part)) return file->text();
+  }
+  return {};
+}
+
 user user_list::view_of(const record& r) {
   auto as_field = [](const text_ref& ref) { return ref.present() ? field(ref.view()) : std::nullopt; };
   return user{r.name.view(), as_field(r.hash), as_field(r.sys_user), as_field(r.email)};
@@ -127,8 +134,29 @@ void user_list::store(record& r, const user& fields) {
   if (fields.email) r.email = texts_.copy(*fields.email);
 }
 
+// A file that names users in list order (as the tool writes them) finds
+// each at the place after the last one, without a look in the index.
+bool user_list::load_in_order(const user& fields) {
+  if (next_in_order_ >= records_.size()) return false;
+  record& r = records_[next_in_order_];
+  if (!r.name.present() || r.name.view() != fields.name) return false;
+  store(r, fields);
+  ++next_in_order_;
+  return true;
+}
+
 void user_list::load(std::span<const user> records, bool adding) {
-  if (adding) make_room(records.size());
+  if (!adding) {
+    for (const user& fields : records) {
+      if (load_in_order(fields)) continue;
+      std::size_t at = slot_index(fields.name, hash_of(fields.name));
+      if (at == slots_.size()) continue;
+      store(records_[position_of(slots_[at])], fields);
+      next_in_order_ = position_of(slots_[at]) + 1;
+    }
+    return;
+  }
+  make_room(records.size());
   // Each name is hashed once, and the slots it will probe are fetched
   // while the others are hashed.
   constexpr std::size_t batch = 32;
@@ -147,7 +175,6 @@ void user_list::load(std::span<const user> records, bool adding) {
         store(records_[position_of(slots_[at])], fields);
         continue;
       }
-      if (!adding) continue;
       records_.push_back(record{texts_.copy(fields.name), {}, {}, {}});
       store(records_.back(), fields);
       insert_slot(hashes[i], records_.size() - 1);

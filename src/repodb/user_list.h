@@ -50,6 +50,7 @@ class text_arena {
  public:
   text_ref copy(std::string_view text);
   void keep(std::shared_ptr<const mapped_file> file) { kept_.push_back(std::move(file)); }
+  std::string_view kept_around(std::string_view part) const;
 
  private:
   char* room(std::size_t size);
@@ -70,6 +71,9 @@ class user_list {
   void load(std::span<const user> records, bool adding);
   // Keeps a file read for good: texts inside it are not copied.
   void keep(std::shared_ptr<const mapped_file> file) { texts_.keep(std::move(file)); }
+
+  // The whole of the kept file that part lies in, or nothing.
+  std::string_view kept_text_around(std::string_view part) const { return texts_.kept_around(part); }
 
   std::optional<user> find(std::string_view name) const;
   // Adds name, with no fields, unless it is there: whether it was added.
@@ -108,12 +112,14 @@ class user_list {
   void insert_slot(std::uint32_t hash, std::size_t position);
   void make_room(std::size_t more);
   void store(record& r, const user& fields);
+  bool load_in_order(const user& fields);
 
   text_arena texts_;
   std::vector<record> records_;
   std::vector<std::uint64_t> slots_;
   std::size_t live_ = 0;
   std::size_t used_slots_ = 0;  // live and deleted
+  std::size_t next_in_order_ = 0;  // where a file in list order names its next user
 };
 
 // Hands a file's records to the list as they are read, a batch at a time,

@@ -91,6 +91,19 @@ int _rename_user(int handle, std::string_view old_name, std::string_view new_nam
   return 0;
 }
 
+long long _visit_users(int handle, user_visitor visit, void* context) {
+  repo* r = repo_at(handle);
+  if (!r) return -1;
+  long long visited = 0;
+  bool going = true;
+  r->users.for_each([&](const user& u) {
+    if (!going) return;
+    ++visited;
+    going = visit(u.name, u.sys_user, u.email, context);
+  });
+  return visited;
+}
+
 std::optional<std::vector<std::string>> _list_users(int handle) {
   repo* r = repo_at(handle);
   if (!r) return std::nullopt;
