@@ -4,7 +4,6 @@
 
 #include <optional>
 #include <string>
-#include <initializer_list>
 #include <string_view>
 
 #include "repodb/hfile.h"
@@ -25,13 +24,8 @@ std::optional<user> parse_pass_line(std::string_view line);
 // Stores the user of one trimmed "name:hash[:system user]" line: 0, or -1.
 int handle_pass_line(int handle, std::string_view line);
 
-// The line first and rest were read from, where it is exactly the line that
-// would be written: the texts side by side in a file the list keeps, joined
-// by ':' and ended by a newline. Empty otherwise.
-std::string_view line_as_read(const user_list& users, std::string_view first,
-                              std::initializer_list<std::string_view> rest);
 // Writes u as "name:hash:system user", absent fields empty.
-void put_pass_line(text_writer& out, const user& u, const user_list& users);
+void put_pass_line(text_writer& out, const user& u);
 
 int passwd_read(hfile& file);
 int passwd_write(const hfile& file, write_batch& batch);

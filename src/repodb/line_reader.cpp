@@ -1,5 +1,6 @@
 #include "repodb/line_reader.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace rk {
@@ -16,16 +17,8 @@ bool line_reader::next(std::string_view& line) {
 }
 
 std::size_t count_lines(std::string_view text) {
-  std::size_t lines = 0;
-  const char* at = text.data();
-  const char* end = at + text.size();
-  while (at < end) {
-    const void* newline = std::memchr(at, '\n', static_cast<std::size_t>(end - at));
-    ++lines;
-    if (!newline) break;
-    at = static_cast<const char*>(newline) + 1;
-  }
-  return lines;
+  auto newlines = static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
+  return newlines + (!text.empty() && text.back() != '\n' ? 1 : 0);
 }
 
 }  // namespace rk

@@ -62,15 +62,24 @@ std::optional<std::string_view> trim_line(std::string_view line) {
   return std::string_view(first, last);
 }
 
+namespace {
+
+// The colon at or after from, or the end: lines are short, and a plain loop
+// beats a call per field.
+std::size_t colon_in(std::string_view line, std::size_t from) {
+  while (from < line.size() && line[from] != ':') ++from;
+  return from;
+}
+
+}  // namespace
+
 std::optional<user> parse_pass_line(std::string_view line) {
-  auto first_colon = line.find(':');
-  if (first_colon == std::string_view::npos) return std::nullopt;
-  user fields{line.substr(0, first_colon), line.substr(first_colon + 1), std::nullopt, std::nullopt};
-  auto second_colon = fields.hash->find(':');
-  if (second_colon != std::string_view::npos) {
-    fields.sys_user = fields.hash->substr(second_colon + 1);
-    fields.hash = fields.hash->substr(0, second_colon);
-  }
+  std::size_t first = colon_in(line, 0);
+  if (first == line.size()) return std::nullopt;
+  std::size_t second = colon_in(line, first + 1);
+  user fields{line.substr(0, first), line.substr(first + 1, second - first - 1), std::nullopt,
+              std::nullopt};
+  if (second < line.size()) fields.sys_user = line.substr(second + 1);
   return fields;
 }
 
@@ -84,24 +93,7 @@ int handle_pass_line(int handle, std::string_view line) {
   return 0;
 }
 
-std::string_view line_as_read(const user_list& users, std::string_view first,
-                              std::initializer_list<std::string_view> rest) {
-  std::string_view file = users.kept_text_around(first);
-  if (file.empty()) return {};
-  const char* end = first.data() + first.size();
-  for (std::string_view next : rest) {
-    if (next.data() != end + 1 || *end != ':') return {};
-    end = next.data() + next.size();
-  }
-  if (end >= file.data() + file.size() || *end != '\n') return {};
-  return std::string_view(first.data(), static_cast<std::size_t>(end + 1 - first.data()));
-}
-
-void put_pass_line(text_writer& out, const user& u, const user_list& users) {
-  if (u.hash && u.sys_user) {
-    std::string_view line = line_as_read(users, u.name, {*u.hash, *u.sys_user});
-    if (!line.empty()) return out.put_in_place(line);
-  }
+void put_pass_line(text_writer& out, const user& u) {
   out.put(u.name);
   out.put(":");
   out.put(u.hash.value_or(""));
@@ -124,9 +116,7 @@ int passwd_read(hfile& file) {
 }
 
 int passwd_write(const hfile& file, write_batch& batch) {
-  const user_list& users = file.owner->users;
-  return write_records(file, batch, true,
-                       [&users](text_writer& out, const user& u) { put_pass_line(out, u, users); });
+  return write_records(file, batch, true, put_pass_line);
 }
 
 int users_read(hfile& file) {
@@ -143,11 +133,8 @@ int users_read(hfile& file) {
 }
 
 int users_write(const hfile& file, write_batch& batch) {
-  const user_list& users = file.owner->users;
-  return write_records(file, batch, false, [&users](text_writer& out, const user& u) {
+  return write_records(file, batch, false, [](text_writer& out, const user& u) {
     if (!u.email) return;
-    std::string_view line = line_as_read(users, u.name, {*u.email});
-    if (!line.empty()) return out.put_in_place(line);
     out.put(u.name);
     out.put(":");
     out.put(*u.email);

@@ -15,7 +15,12 @@ bool ends_with_space(std::string_view text) { return !text.empty() && text.back(
 
 }  // namespace
 
-bool has_control(std::string_view text) { return std::any_of(text.begin(), text.end(), is_control); }
+bool has_control(std::string_view text) {
+  for (char c : text) {
+    if (is_control(c)) return true;
+  }
+  return false;
+}
 
 std::optional<std::string_view> name_defect(std::string_view name) {
   if (name.empty()) return "is empty";

@@ -204,21 +204,22 @@ int write_batch::write_journal() {
     std::perror(journal_path_.c_str());
     return -1;
   }
-  return sync_directory(*journal_dir_);
+  return 0;
 }
 
-std::string write_batch::journal_dir_path() const {
-  return journal_path_.empty() ? std::string() : directory_of(journal_path_);
-}
-
-int write_batch::sync_directories(const std::string& except) {
+// Each directory of the batch once, the journal's among them.
+int write_batch::sync_directories() {
   int result = 0;
   std::vector<const directory*> synced;
+  if (journal_written_ && journal_dir_) {
+    synced.push_back(journal_dir_.get());
+    if (sync_directory(*journal_dir_) != 0) result = -1;
+  }
   for (const auto& each : files_) {
     const directory* dir = each.file.dir_.get();
     bool seen = false;
     for (const directory* other : synced) seen = seen || other->path() == dir->path();
-    if (seen || dir->path() == except) continue;
+    if (seen) continue;
     synced.push_back(dir);
     if (sync_directory(*dir) != 0) result = -1;
   }
@@ -281,12 +282,12 @@ int write_batch::commit() {
 }
 
 int write_batch::commit_held() {
-  for (auto& each : files_) {
-    if (each.file.sync() != 0) return -1;
-  }
-  // The backups must be on disk before the journal that names them; the
-  // journal's own directory is synced with it.
-  if (make_backups() != 0 || sync_directories(journal_dir_path()) != 0 || write_journal() != 0) {
+  // Before the first rename: the backups and the journal that names them
+  // are made, then the new files and the directories synced (a file system
+  // that syncs metadata in order takes the links along with the first file).
+  bool ready = make_backups() == 0 && write_journal() == 0;
+  for (auto& each : files_) ready = ready && each.file.sync() == 0;
+  if (!ready || sync_directories() != 0) {
     remove_journal();
     drop_backups();
     return -1;

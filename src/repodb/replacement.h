@@ -115,9 +115,7 @@ class write_batch {
   static constexpr std::size_t journal_link_limit = 4000;
   std::string journal_text() const;
   int write_journal();
-  std::string journal_dir_path() const;
-  // Syncs each directory of the batch but except.
-  int sync_directories(const std::string& except = {});
+  int sync_directories();
   int remove_journal();
   void put_back();
   void drop_backups();

@@ -49,7 +49,7 @@ int read_section(line_reader& lines, user_loader& loader) {
 void put_section(text_writer& out, std::string_view section, const user_list& users) {
   out.put(section);
   out.put("\n");
-  users.for_each([&out, &users](const user& u) { put_pass_line(out, u, users); });
+  users.for_each([&out](const user& u) { put_pass_line(out, u); });
   out.put("\n");
 }
 

@@ -6,10 +6,10 @@
 
 namespace rk {
 
-void text_writer::write_all(std::string_view text) {
+int text_writer::flush() {
   std::size_t done = 0;
-  while (error_ == 0 && done < text.size()) {
-    ssize_t put = disk().write(fd_, text.data() + done, text.size() - done);
+  while (error_ == 0 && done < buffer_.size()) {
+    ssize_t put = disk().write(fd_, buffer_.data() + done, buffer_.size() - done);
     if (put > 0) {
       done += static_cast<std::size_t>(put);
     } else if (put == 0) {
@@ -18,24 +18,7 @@ void text_writer::write_all(std::string_view text) {
       error_ = errno;
     }
   }
-}
-
-void text_writer::write_buffer() {
-  write_all(buffer_);
   buffer_.clear();
-}
-
-// What was gathered before the run goes first.
-void text_writer::write_run() {
-  write_buffer();
-  write_all(run_);
-  run_ = {};
-}
-
-int text_writer::flush() {
-  write_buffer();
-  write_all(run_);
-  run_ = {};
   if (error_ == 0) return 0;
   errno = error_;
   return -1;

@@ -68,13 +68,6 @@ text_ref text_arena::copy(std::string_view text) {
   return text_ref::to(at + sizeof size, text.size());
 }
 
-std::string_view text_arena::kept_around(std::string_view part) const {
-  for (const auto& file : kept_) {
-    if (file->holds(part)) return file->text();
-  }
-  return {};
-}
-
 user user_list::view_of(const record& r) {
   auto as_field = [](const text_ref& ref) { return ref.present() ? field(ref.view()) : std::nullopt; };
   return user{r.name.view(), as_field(r.hash), as_field(r.sys_user), as_field(r.email)};

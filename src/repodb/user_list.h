@@ -50,7 +50,6 @@ class text_arena {
  public:
   text_ref copy(std::string_view text);
   void keep(std::shared_ptr<const mapped_file> file) { kept_.push_back(std::move(file)); }
-  std::string_view kept_around(std::string_view part) const;
 
  private:
   char* room(std::size_t size);
@@ -71,9 +70,6 @@ class user_list {
   void load(std::span<const user> records, bool adding);
   // Keeps a file read for good: texts inside it are not copied.
   void keep(std::shared_ptr<const mapped_file> file) { texts_.keep(std::move(file)); }
-
-  // The whole of the kept file that part lies in, or nothing.
-  std::string_view kept_text_around(std::string_view part) const { return texts_.kept_around(part); }
 
   std::optional<user> find(std::string_view name) const;
   // Adds name, with no fields, unless it is there: whether it was added.
