@@ -16,9 +16,11 @@ bool line_reader::next(std::string_view& line) {
   return true;
 }
 
-std::size_t count_lines(std::string_view text) {
-  auto newlines = static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
-  return newlines + (!text.empty() && text.back() != '\n' ? 1 : 0);
+std::size_t estimate_lines(std::string_view text) {
+  std::string_view sample = text.substr(0, 1 << 16);
+  auto newlines = static_cast<std::size_t>(std::count(sample.begin(), sample.end(), '\n'));
+  if (sample.size() == text.size()) return newlines + 1;
+  return text.size() / sample.size() * (newlines + 1) + 1;
 }
 
 }  // namespace rk

@@ -21,7 +21,8 @@ class line_reader {
   unsigned long long number_ = 0;
 };
 
-// The number of lines in text, the last one counted without its newline.
-std::size_t count_lines(std::string_view text);
+// About how many lines text has, judged by its first lines, without a pass
+// over all of it.
+std::size_t estimate_lines(std::string_view text);
 
 }  // namespace rk

@@ -94,19 +94,14 @@ int handle_pass_line(int handle, std::string_view line) {
 }
 
 void put_pass_line(text_writer& out, const user& u) {
-  out.put(u.name);
-  out.put(":");
-  out.put(u.hash.value_or(""));
-  out.put(":");
-  out.put(u.sys_user.value_or(""));
-  out.put("\n");
+  out.put_line({u.name, ":", u.hash.value_or(""), ":", u.sys_user.value_or("")});
 }
 
 int passwd_read(hfile& file) {
   auto content = read_input(file);
   if (!content) return -1;
   std::string_view text = content->text();
-  user_loader loader(file.owner->users, content, count_lines(text), true);
+  user_loader loader(file.owner->users, content, estimate_lines(text), true);
   return read_records(text, "password file", [&loader](std::string_view line) {
     auto fields = parse_pass_line(line);
     if (!fields) return -1;
@@ -134,11 +129,7 @@ int users_read(hfile& file) {
 
 int users_write(const hfile& file, write_batch& batch) {
   return write_records(file, batch, false, [](text_writer& out, const user& u) {
-    if (!u.email) return;
-    out.put(u.name);
-    out.put(":");
-    out.put(*u.email);
-    out.put("\n");
+    if (u.email) out.put_line({u.name, ":", *u.email});
   });
 }
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <initializer_list>
 #include <string>
 #include <string_view>
 
@@ -14,6 +15,12 @@ class text_writer {
 
   void put(std::string_view text) {
     buffer_.append(text);
+    if (buffer_.size() >= block_size) flush();
+  }
+  // One line from its pieces, with one look at the block's size.
+  void put_line(std::initializer_list<std::string_view> pieces) {
+    for (std::string_view piece : pieces) buffer_.append(piece);
+    buffer_ += '\n';
     if (buffer_.size() >= block_size) flush();
   }
   // Writes what was gathered: 0, or -1 with errno set. After a failure

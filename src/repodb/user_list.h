@@ -61,8 +61,8 @@ class text_arena {
 
 class user_list {
  public:
-  // Makes room for that many more users, so that loading a file sizes the
-  // index once instead of growing it step by step.
+  // Makes room for about that many more users, so that loading a file
+  // sizes the index once instead of growing it step by step.
   void expect(std::size_t more);
   // Stores a file's records in order: a name already there is updated (an
   // absent field leaves its value alone), a new one added at the end, or,
