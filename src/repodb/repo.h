@@ -33,7 +33,5 @@ inline constexpr int repo_table_size = 128;
 
 // The repository in the slot, or nothing for a bad handle or an empty slot.
 repo* repo_at(int handle);
-// The slot that holds r, or -1.
-int repo_handle(const repo* r);
 
 }  // namespace rk

@@ -163,13 +163,6 @@ repo* repo_at(int handle) {
   return repo_table[static_cast<std::size_t>(handle)].get();
 }
 
-int repo_handle(const repo* r) {
-  for (int slot = 0; slot < repo_table_size; ++slot) {
-    if (repo_table[static_cast<std::size_t>(slot)].get() == r) return slot;
-  }
-  return -1;
-}
-
 int repo_open(const std::string& location, bool use_cvs, open_mode mode) {
   // A line break in the location would go into the host file as a header
   // and a user line of its own; an empty directory names no repository.

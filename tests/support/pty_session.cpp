@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <chrono>
 #include <stdexcept>
 #include <thread>
@@ -21,6 +22,13 @@ pty_session::pty_session(const std::vector<std::string>& args) {
   pid_t pid = forkpty(&master_, nullptr, nullptr, nullptr);
   if (pid < 0) throw std::runtime_error("forkpty");
   if (pid == 0) {
+    // As a shell starts a command in the foreground: whatever the test run
+    // inherited (a background job ignores SIGINT and SIGQUIT), the keys and
+    // signals act as they do for a person.
+    for (int signal_number : {SIGINT, SIGQUIT, SIGTERM, SIGHUP, SIGTSTP}) signal(signal_number, SIG_DFL);
+    sigset_t none;
+    sigemptyset(&none);
+    sigprocmask(SIG_SETMASK, &none, nullptr);
     std::vector<char*> pointers;
     for (auto& arg : argv) pointers.push_back(arg.data());
     pointers.push_back(nullptr);
@@ -65,7 +73,10 @@ void pty_session::expect(const std::string& text) {
 void pty_session::wait_for_echo_off() {
   for (int i = 0; i < 2000; ++i) {
     termios settings{};
-    if (tcgetattr(master_, &settings) == 0 && !(settings.c_lflag & ECHO)) return;
+    if (tcgetattr(master_, &settings) == 0 && !(settings.c_lflag & ECHO)) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      return;
+    }
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
   throw std::runtime_error("the echo stayed on");

@@ -15,7 +15,8 @@ class pty_session {
 
   // Waits until the terminal shows text after what was already matched.
   void expect(const std::string& text);
-  // Waits until the tool has turned the terminal's echo off.
+  // Waits until the tool has turned the terminal's echo off, and a moment
+  // more: the question catches the terminal's signals just after that.
   void wait_for_echo_off();
   bool echo_is_on() const;
   // Echo and the signal keys both on, as a shell leaves the terminal.
