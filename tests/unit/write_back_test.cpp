@@ -2,10 +2,12 @@
 // wherever a run is killed, passwd and users end both old or both new.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <map>
 
 #include "harness.h"
@@ -169,9 +171,20 @@ TEST_F(write_back, any_single_failing_call_leaves_both_files_old_or_both_new) {
 
 // The next run puts the old versions back before it reads anything, be it
 // one that changes or one that only lists.
+// Paths too long for the journal to be a symbolic link make it a file.
 TEST_F(write_back, a_run_killed_between_the_renames_is_undone_by_the_next) {
-  for (open_mode next : {open_mode::changing, open_mode::reading}) {
-    SCOPED_TRACE(next == open_mode::changing ? "changing" : "reading");
+  const std::string short_repo = repo;
+  std::string long_repo = dir.path();
+  while (long_repo.size() < 980) long_repo += "/" + std::string(60, 'd');
+  long_repo = long_repo.substr(0, 990);
+  std::filesystem::create_directories(long_repo + "/CVSROOT");
+  for (auto [next, location] : {std::pair{open_mode::changing, short_repo},
+                                 std::pair{open_mode::reading, short_repo},
+                                 std::pair{open_mode::changing, long_repo},
+                                 std::pair{open_mode::reading, long_repo}}) {
+    SCOPED_TRACE((next == open_mode::changing ? "changing, " : "reading, ") +
+                 std::to_string(location.size()) + " characters");
+    repo = location;
     rk_test::write_file(file("passwd"), old_passwd);
     rk_test::write_file(file("users"), old_users);
     pid_t child = fork();
@@ -186,6 +199,9 @@ TEST_F(write_back, a_run_killed_between_the_renames_is_undone_by_the_next) {
     // The kill came between the two renames: users is new, passwd still old.
     EXPECT_EQ(content("users"), new_users);
     EXPECT_EQ(content("passwd"), old_passwd);
+    struct stat journal {};
+    ASSERT_EQ(lstat(file(".rosterkeep.journal").c_str(), &journal), 0);
+    EXPECT_EQ(S_ISLNK(journal.st_mode), location == short_repo);
 
     ::testing::internal::CaptureStderr();
     int handle = repo_open(repo, false, next);
