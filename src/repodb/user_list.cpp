@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <functional>
+#include <utility>
 
 namespace rk {
 namespace {
@@ -108,8 +109,8 @@ void user_list::make_room(std::size_t more) {
   if ((used_slots_ + more) * 2 <= slots_.size()) return;
   std::size_t size = 16;
   while (size < (live_ + more) * 2) size *= 2;
-  std::vector<std::uint64_t> old(size, empty_slot);
-  old.swap(slots_);
+  static_assert(empty_slot == 0, "a new table's slots are empty");
+  large_table<std::uint64_t> old = std::exchange(slots_, large_table<std::uint64_t>(size));
   used_slots_ = 0;
   for (std::uint64_t slot : old) {
     if (slot != empty_slot && slot != deleted_slot) insert_slot(hash_in(slot), position_of(slot));

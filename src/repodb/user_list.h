@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "repodb/mapped_file.h"
+#include "repodb/large_memory.h"
 
 namespace rk {
 
@@ -111,8 +112,8 @@ class user_list {
   bool load_in_order(const user& fields);
 
   text_arena texts_;
-  std::vector<record> records_;
-  std::vector<std::uint64_t> slots_;
+  std::vector<record, large_allocator<record>> records_;
+  large_table<std::uint64_t> slots_;
   std::size_t live_ = 0;
   std::size_t used_slots_ = 0;  // live and deleted
   std::size_t next_in_order_ = 0;  // where a file in list order names its next user
