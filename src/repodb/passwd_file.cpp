@@ -6,6 +6,7 @@
 #include "repodb/database.h"
 #include "repodb/file_formats.h"
 #include "repodb/line_reader.h"
+#include "repodb/record_reader.h"
 #include "repodb/replacement.h"
 #include "repodb/repo.h"
 #include "repodb/text_writer.h"
@@ -16,28 +17,6 @@ namespace {
 // The C locale's whitespace; a byte with the high bit set never is.
 bool is_c_space(char c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
-
-bool is_skipped(std::optional<std::string_view> trimmed) {
-  return !trimmed || trimmed->front() == '#';
-}
-
-
-// Hands each line of text that is not blank or a comment to handle_line;
-// what_file names the file in "Invalid line" reports.
-template <typename LineHandler>
-int read_records(std::string_view text, const char* what_file, LineHandler handle_line) {
-  line_reader lines(text);
-  std::string_view line;
-  while (lines.next(line)) {
-    auto trimmed = trim_line(line);
-    if (is_skipped(trimmed)) continue;
-    if (handle_line(*trimmed) < 0) {
-      std::fprintf(stderr, "Invalid line %llu in %s\n", lines.number(), what_file);
-      return -1;
-    }
-  }
-  return 0;
 }
 
 // Writes a new version of file.path, one write_user call per user.
@@ -102,29 +81,29 @@ int passwd_read(hfile& file) {
   if (!content) return -1;
   std::string_view text = content->text();
   user_loader loader(file.owner->users, content, estimate_lines(text), true);
-  return read_records(text, "password file", [&loader](std::string_view line) {
-    auto fields = parse_pass_line(line);
-    if (!fields) return -1;
-    loader.add(*fields);
-    return 0;
-  });
+  return read_records(text, "password file", parse_pass_line, loader);
 }
 
 int passwd_write(const hfile& file, write_batch& batch) {
   return write_records(file, batch, true, put_pass_line);
 }
 
+namespace {
+
+std::optional<user> parse_users_line(std::string_view line) {
+  auto colon = line.find(':');
+  if (colon == std::string_view::npos) return std::nullopt;
+  return user{line.substr(0, colon), std::nullopt, std::nullopt, line.substr(colon + 1)};
+}
+
+}  // namespace
+
 int users_read(hfile& file) {
   auto content = read_input(file);
   if (!content) return -1;
   // The users file only adds addresses to users the password file has.
   user_loader loader(file.owner->users, content, 0, false);
-  return read_records(content->text(), "users file", [&loader](std::string_view line) {
-    auto colon = line.find(':');
-    if (colon == std::string_view::npos) return -1;
-    loader.add(user{line.substr(0, colon), std::nullopt, std::nullopt, line.substr(colon + 1)});
-    return 0;
-  });
+  return read_records(content->text(), "users file", parse_users_line, loader);
 }
 
 int users_write(const hfile& file, write_batch& batch) {

@@ -1,0 +1,22 @@
+// Reading the user records of a passwd-like text into the user list.
+#pragma once
+
+#include <optional>
+#include <string_view>
+
+#include "repodb/user_list.h"
+
+namespace rk {
+
+// The fields of a line that is neither blank nor a comment, trimmed of its
+// surrounding whitespace; nothing when the line is not a record.
+using record_parser = std::optional<user> (*)(std::string_view line);
+
+// Hands the records of text to loader in order. The first line that is not
+// a record ends the reading: "Invalid line N in what_file" and -1.
+// A large text is split and parsed on a second thread while this one
+// stores the records: on a million lines the two take about as long.
+int read_records(std::string_view text, const char* what_file, record_parser parse,
+                 user_loader& loader);
+
+}  // namespace rk
