@@ -4,6 +4,8 @@
 
 #include <cstdint>
 #include <cstring>
+#include <system_error>
+#include <thread>
 
 namespace rk {
 namespace {
@@ -11,8 +13,32 @@ namespace {
 // Below this a block is an ordinary allocation: its pages are few.
 constexpr std::size_t mapped_from = 1 << 20;
 constexpr std::size_t huge_page = 2 << 20;
+constexpr std::size_t shared_from = 8 << 20;
 
 std::size_t mapped_size(std::size_t bytes) { return (bytes + huge_page - 1) & ~(huge_page - 1); }
+
+// Puts the pages of a block in place ahead of use, in one call where the
+// system has one. Making pages is mostly zeroing them, which two processors
+// do in half the time.
+void populate(char* block, std::size_t size) {
+#ifdef MADV_POPULATE_WRITE
+  if (size >= shared_from) {
+    std::size_t half = size / 2 / huge_page * huge_page;
+    try {
+      std::thread other([=] { madvise(block + half, size - half, MADV_POPULATE_WRITE); });
+      madvise(block, half, MADV_POPULATE_WRITE);
+      other.join();
+      return;
+    } catch (const std::system_error&) {
+      // No second thread to be had.
+    }
+  }
+  madvise(block, size, MADV_POPULATE_WRITE);
+#else
+  static_cast<void>(block);
+  static_cast<void>(size);
+#endif
+}
 
 }  // namespace
 
@@ -34,13 +60,12 @@ void* map_large(std::size_t bytes) {
     munmap(reinterpret_cast<void*>(aligned + size), end - (aligned + size));
   }
   void* block = reinterpret_cast<void*>(aligned);
-  // Both are advice: without them the pages come one by one, as touched.
+  // Advice: without it the pages are small, and without populate() they
+  // come one by one as they are touched.
 #ifdef MADV_HUGEPAGE
   madvise(block, size, MADV_HUGEPAGE);
 #endif
-#ifdef MADV_POPULATE_WRITE
-  madvise(block, size, MADV_POPULATE_WRITE);
-#endif
+  populate(static_cast<char*>(block), size);
   return block;
 }
 
