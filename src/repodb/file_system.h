@@ -15,6 +15,9 @@ class file_system {
   virtual int open_dir(const char* path);
   virtual int open_at(int dir, const char* name, int flags, mode_t mode);
   virtual ssize_t write(int fd, const void* data, std::size_t size);
+  // copy_file_range(2): up to size bytes of from_fd at from_offset to where
+  // to_fd is; -1 with ENOSYS where the system has no such call.
+  virtual ssize_t copy_range(int from_fd, off_t from_offset, int to_fd, std::size_t size);
   virtual int fsync(int fd);
   // Asks the system to start writing fd's data out, without waiting; only
   // a hint, so it may do nothing.

@@ -25,6 +25,9 @@ struct hfile {
   // Writes the repository's users to a new version of the file and adds it to
   // the batch: 0, or -1 (reported) when it cannot.
   int (*write)(const hfile& file, write_batch& batch);
+  // What read() read, if it kept it: lines of it that stand unchanged are
+  // copied from it.
+  std::shared_ptr<const mapped_file> content = nullptr;
 };
 
 // Registers name (absolute, or inside the repository's CVSROOT) and reads it:

@@ -2,6 +2,8 @@
 
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <functional>
@@ -16,16 +18,26 @@ std::shared_ptr<const mapped_file> mapped_file::of(int fd) {
     return nullptr;
   }
   auto size = static_cast<std::size_t>(st.st_size);
-  if (size == 0) return std::make_shared<const mapped_file>(nullptr, 0);
-  void* data = mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
-  if (data == MAP_FAILED) return nullptr;
-  // Read once from the start to the end.
-  posix_madvise(data, size, POSIX_MADV_SEQUENTIAL);
-  return std::make_shared<const mapped_file>(data, size);
+  int own_fd = fcntl(fd, F_DUPFD_CLOEXEC, 0);
+  if (own_fd < 0) return nullptr;
+  void* data = nullptr;
+  if (size != 0) {
+    data = mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
+    if (data == MAP_FAILED) {
+      int saved = errno;
+      close(own_fd);
+      errno = saved;
+      return nullptr;
+    }
+    // Read once from the start to the end.
+    posix_madvise(data, size, POSIX_MADV_SEQUENTIAL);
+  }
+  return std::make_shared<const mapped_file>(data, size, own_fd);
 }
 
 mapped_file::~mapped_file() {
   if (data_) munmap(const_cast<void*>(data_), size_);
+  close(fd_);
 }
 
 bool mapped_file::holds(std::string_view part) const {

@@ -1,5 +1,6 @@
 // The repository's own passwd and users files, and the parts of the format
 // that the host-wide file shares.
+#include <cstdint>
 #include <cstdio>
 #include <string>
 
@@ -19,15 +20,96 @@ bool is_c_space(char c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }
 
-// Writes a new version of file.path, one write_user call per user.
-template <typename UserWriter>
+// Runs of lines that were read as they are to be written, one after the
+// other in the file read: each run goes out whole, copied from that file.
+class unchanged_runs {
+ public:
+  unchanged_runs(text_writer& out, const mapped_file* source) : out_(out), source_(source) {}
+
+  void add(std::string_view line) {
+    if (line.data() != run_.data() + run_.size()) {
+      end();
+      run_ = line;
+    } else {
+      run_ = std::string_view(run_.data(), run_.size() + line.size());
+    }
+  }
+  void end() {
+    if (!run_.empty()) out_.copy(*source_, run_);
+    run_ = {};
+  }
+
+ private:
+  text_writer& out_;
+  const mapped_file* source_;
+  std::string_view run_;
+};
+
+std::uintptr_t address_of(std::string_view text) {
+  return reinterpret_cast<std::uintptr_t>(text.data());
+}
+
+// The size bytes from address start, if the file read holds them all.
+std::optional<std::string_view> text_at(const mapped_file* source, std::uintptr_t start,
+                                        std::size_t size) {
+  if (!source) return std::nullopt;
+  std::string_view text = source->text();
+  std::uintptr_t first = address_of(text);
+  if (start < first || start - first > text.size() || size > text.size() - (start - first)) {
+    return std::nullopt;
+  }
+  return text.substr(start - first, size);
+}
+
+// Writes a new version of file.path: each user's line as it was read, or,
+// for a user without one, as write_user makes it.
+template <typename UserWriter, typename LineAsRead>
 int write_records(const hfile& file, write_batch& batch, bool holds_passwords,
-                  UserWriter write_user) {
+                  UserWriter write_user, LineAsRead as_read) {
   auto out = replacement::create(file.dir, file.name, holds_passwords);
   if (!out) return -1;
   text_writer& writer = out->out();
-  file.owner->users.for_each([&writer, &write_user](const user& u) { write_user(writer, u); });
+  const mapped_file* source = file.content.get();
+  unchanged_runs runs(writer, source);
+  file.owner->users.for_each([&](const user& u) {
+    if (auto line = as_read(source, u)) {
+      runs.add(*line);
+    } else {
+      runs.end();
+      write_user(writer, u);
+    }
+  });
+  runs.end();
   return stage(batch, std::move(*out));
+}
+
+// The line of u as written, if the file read holds it where u's fields came
+// from: "name:hash:sys_user\n", the three side by side.
+std::optional<std::string_view> pass_line_as_read(const mapped_file* source, const user& u) {
+  if (!u.hash || !u.sys_user) return std::nullopt;
+  std::uintptr_t start = address_of(u.name);
+  if (address_of(*u.hash) != start + u.name.size() + 1 ||
+      address_of(*u.sys_user) != address_of(*u.hash) + u.hash->size() + 1) {
+    return std::nullopt;
+  }
+  auto line = text_at(source, start, u.name.size() + u.hash->size() + u.sys_user->size() + 3);
+  if (!line || (*line)[u.name.size()] != ':' || (*line)[u.name.size() + 1 + u.hash->size()] != ':' ||
+      line->back() != '\n') {
+    return std::nullopt;
+  }
+  return line;
+}
+
+// The same for the users file: "name:email\n", with u's name before the
+// address.
+std::optional<std::string_view> users_line_as_read(const mapped_file* source, const user& u) {
+  if (!u.email || address_of(*u.email) < u.name.size() + 1) return std::nullopt;
+  auto line = text_at(source, address_of(*u.email) - u.name.size() - 1,
+                      u.name.size() + u.email->size() + 2);
+  if (!line || !line->starts_with(u.name) || (*line)[u.name.size()] != ':' || line->back() != '\n') {
+    return std::nullopt;
+  }
+  return line;
 }
 
 }  // namespace
@@ -79,13 +161,14 @@ void put_pass_line(text_writer& out, const user& u) {
 int passwd_read(hfile& file) {
   auto content = read_input(file);
   if (!content) return -1;
+  file.content = content;
   std::string_view text = content->text();
   user_loader loader(file.owner->users, content, estimate_lines(text), true);
   return read_records(text, "password file", parse_pass_line, loader);
 }
 
 int passwd_write(const hfile& file, write_batch& batch) {
-  return write_records(file, batch, true, put_pass_line);
+  return write_records(file, batch, true, put_pass_line, pass_line_as_read);
 }
 
 namespace {
@@ -101,15 +184,17 @@ std::optional<user> parse_users_line(std::string_view line) {
 int users_read(hfile& file) {
   auto content = read_input(file);
   if (!content) return -1;
+  file.content = content;
   // The users file only adds addresses to users the password file has.
   user_loader loader(file.owner->users, content, 0, false);
   return read_records(content->text(), "users file", parse_users_line, loader);
 }
 
 int users_write(const hfile& file, write_batch& batch) {
-  return write_records(file, batch, false, [](text_writer& out, const user& u) {
+  auto put_users_line = [](text_writer& out, const user& u) {
     if (u.email) out.put_line({u.name, ":", *u.email});
-  });
+  };
+  return write_records(file, batch, false, put_users_line, users_line_as_read);
 }
 
 }  // namespace rk

@@ -7,8 +7,12 @@
 #include <sys/xattr.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <map>
+#include <optional>
+#include <string>
+#include <vector>
 
 #include "harness.h"
 #include "repodb/database.h"
@@ -37,6 +41,9 @@ class failing_disk : public file_system {
   }
   ssize_t write(int fd, const void* data, std::size_t size) override {
     return hit("write") ? -1 : file_system::write(fd, data, size);
+  }
+  ssize_t copy_range(int from_fd, off_t from_offset, int to_fd, std::size_t size) override {
+    return hit("copy_range") ? -1 : file_system::copy_range(from_fd, from_offset, to_fd, size);
   }
   int fsync(int fd) override { return hit("fsync") ? -1 : file_system::fsync(fd); }
   int fchmod(int fd, mode_t mode) override {
@@ -74,9 +81,12 @@ class failing_disk : public file_system {
  private:
   bool hit(const std::string& call) {
     if (++counts[call] != fail_at || call != fail_call) return false;
-    errno = EIO;
+    errno = fail_errno;
     return true;
   }
+
+ public:
+  int fail_errno = EIO;
 };
 
 // Dies the moment the first of the two files has been replaced.
@@ -166,6 +176,106 @@ TEST_F(write_back, any_single_failing_call_leaves_both_files_old_or_both_new) {
       expect_clean_after_next_run();
       ::testing::internal::GetCapturedStderr();
     }
+  }
+}
+
+// Files of thousands of users, with lines of every kind: the lines that stand
+// as they are written are copied file to file, the others written anew,
+// and the new files are what writing every line anew would give.
+struct big_files {
+  std::string passwd, users;
+  std::string new_passwd, new_users;
+};
+
+big_files make_big_files() {
+  big_files f;
+  std::vector<std::string> order;
+  std::map<std::string, std::pair<std::string, std::string>> pass;  // hash, system user
+  std::map<std::string, std::string> email;
+  auto read_pass = [&](const std::string& name, const std::string& hash,
+                       const std::optional<std::string>& sys) {
+    if (!pass.count(name)) order.push_back(name);
+    pass[name].first = hash;
+    if (sys) pass[name].second = *sys;
+  };
+  for (int n = 1; n <= 30000; ++n) {
+    std::string name = "u" + std::to_string(n);
+    std::string hash = "hash-of-" + std::to_string(n) + "-0123456789abcdef";
+    if (n % 7919 == 0) {
+      f.passwd += name + ":" + hash + ":cvs\r\n";
+    } else if (n % 5003 == 0) {
+      f.passwd += "  " + name + ":" + hash + ":cvs\n";
+    } else if (n % 6007 == 0) {
+      f.passwd += "# a comment\n\n" + name + ":" + hash + "\n";
+      read_pass(name, hash, std::nullopt);
+      continue;
+    } else {
+      f.passwd += name + ":" + hash + ":cvs\n";
+    }
+    read_pass(name, hash, "cvs");
+    if (n % 9001 == 0) {
+      std::string earlier = "u" + std::to_string(n / 2);
+      f.passwd += earlier + ":again\n";
+      read_pass(earlier, "again", std::nullopt);
+    }
+  }
+  for (std::size_t i = 0; i < order.size(); ++i) {
+    // Some out of order, some without an address, one nobody has.
+    std::size_t at = i % 7000 == 0 && i + 1 < order.size() ? i + 1 : i % 7000 == 1 ? i - 1 : i;
+    if (at % 9000 == 5) continue;
+    f.users += order[at] + ":" + order[at] + "@example.org\n";
+    email[order[at]] = order[at] + "@example.org";
+    if (i == 12345) f.users += "nobody:nobody@example.org\n";
+  }
+  // What the test does: a user deleted, a hash changed, a user renamed.
+  order.erase(std::find(order.begin(), order.end(), "u15000"));
+  pass["u20000"].first = "new";
+  *std::find(order.begin(), order.end(), "u25000") = "renamed";
+  pass["renamed"] = pass["u25000"];
+  if (email.count("u25000")) email["renamed"] = email["u25000"];
+  for (const std::string& name : order) {
+    f.new_passwd += name + ":" + pass[name].first + ":" + pass[name].second + "\n";
+    if (email.count(name)) f.new_users += name + ":" + email[name] + "\n";
+  }
+  return f;
+}
+
+TEST_F(write_back, lines_as_read_are_copied_and_the_others_written_anew) {
+  const big_files f = make_big_files();
+  struct {
+    const char* what;
+    int copy_errno;  // 0: copies work
+    bool written;
+  } cases[] = {
+      {"copies work", 0, true},
+      {"no copying here", ENOSYS, true},
+      {"another file system", EXDEV, true},
+      {"the disk fails", EIO, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    rk_test::write_file(file("passwd"), f.passwd);
+    rk_test::write_file(file("users"), f.users);
+    int handle = repo_open(repo, false);
+    ASSERT_GE(handle, 0);
+    EXPECT_EQ(_del_user(handle, "u15000"), 0);
+    EXPECT_EQ(_set_user_info(handle, "u20000", "new", std::nullopt, std::nullopt), 0);
+    EXPECT_EQ(_rename_user(handle, "u25000", "renamed"), 0);
+    failing_disk disk;
+    if (c.copy_errno) {
+      disk.fail_call = "copy_range";
+      disk.fail_at = 1;
+      disk.fail_errno = c.copy_errno;
+    }
+    use_disk(&disk);
+    ::testing::internal::CaptureStderr();
+    int result = repo_close(handle);
+    std::string err = ::testing::internal::GetCapturedStderr();
+    use_disk(nullptr);
+    EXPECT_GT(disk.counts["copy_range"], 0);
+    EXPECT_EQ(result, c.written ? 0 : -1) << err;
+    EXPECT_TRUE(content("passwd") == (c.written ? f.new_passwd : f.passwd));
+    EXPECT_TRUE(content("users") == (c.written ? f.new_users : f.users));
   }
 }
 
