@@ -37,6 +37,7 @@ std::shared_ptr<const mapped_file> mapped_file::of(int fd) {
 
 mapped_file::~mapped_file() {
   if (data_) munmap(const_cast<void*>(data_), size_);
+  if (drop_cached_pages_) posix_fadvise(fd_, 0, 0, POSIX_FADV_DONTNEED);
   close(fd_);
 }
 

@@ -26,6 +26,9 @@ class mapped_file {
   std::string_view text() const { return {static_cast<const char*>(data_), size_}; }
   bool holds(std::string_view part) const;
   int fd() const { return fd_; }
+  // When the file goes, the system is told to drop its pages from the cache:
+  // a file being replaced, whose old pages nobody reads again.
+  void drop_cached_pages_at_end() const { drop_cached_pages_ = true; }
   // Where a part of text() is in the file.
   off_t offset_of(std::string_view part) const {
     return static_cast<off_t>(part.data() - static_cast<const char*>(data_));
@@ -35,6 +38,7 @@ class mapped_file {
   const void* data_;
   std::size_t size_;
   int fd_;
+  mutable bool drop_cached_pages_ = false;
 };
 
 }  // namespace rk

@@ -16,8 +16,8 @@ namespace {
 // Below this a second thread costs more than it saves.
 constexpr std::size_t parallel_from = 4 << 20;
 
-// The fields of a line, or nothing for a blank line or a comment; line is
-// set to false when it is not a record.
+// The fields of a line, or nothing for a blank line or a comment; valid is
+// set to false when the line is not a record.
 std::optional<user> record_in(std::string_view line, record_parser parse, bool& valid) {
   auto trimmed = trim_line(line);
   valid = true;

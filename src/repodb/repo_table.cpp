@@ -4,10 +4,14 @@
 #include <array>
 #include <cstdio>
 #include <memory>
+#include <optional>
+#include <utility>
+#include <vector>
 
 #include "cvs/cvs.h"
 #include "cvs/signal_cleanup.h"
 #include "cvs/fixed_paths.h"
+#include "repodb/background_release.h"
 #include "repodb/cvs_kept_files.h"
 #include "repodb/database.h"
 #include "repodb/file_formats.h"
@@ -136,7 +140,9 @@ registration register_files(repo& r, open_mode mode) {
   return registration::done;
 }
 
-int write_back(repo& r) {
+// closing: the repository goes after this, so once the new files are
+// written what was read can go, while the disk syncs them.
+int write_back(repo& r, bool closing) {
   // Without a lock (a remote checkout) there is no journal either: nobody
   // could recover from it safely, and the checkout goes with the run.
   write_batch batch(r.journal_path);
@@ -144,8 +150,20 @@ int write_back(repo& r) {
   for (const hfile& file : r.files) {
     if (hfile_write(file, batch) < 0) staged = false;
   }
-  // Files that could not all be written replace none of the old ones.
-  if (!staged || batch.commit() != 0) return -1;
+  bool committed;
+  {
+    std::optional<background_release> release;
+    if (closing) {
+      std::vector<std::shared_ptr<const mapped_file>> read;
+      for (hfile& file : r.files) {
+        if (file.content) read.push_back(std::exchange(file.content, nullptr));
+      }
+      release.emplace(std::exchange(r.users, user_list()), std::move(read));
+    }
+    // Files that could not all be written replace none of the old ones.
+    committed = staged && batch.commit() == 0;
+  }
+  if (!committed) return -1;
   if (!r.use_cvs) return 0;
   if (run_cvs_in(r.workdir, r.root, "commit", "-mrosterkeep_change") < 0) {
     std::fputs("Can't commit new files\n", stderr);
@@ -208,7 +226,7 @@ int repo_open(const std::string& location, bool use_cvs, open_mode mode) {
 int repo_sync(int handle) {
   repo* r = repo_at(handle);
   if (!r || !r->modified) return 0;
-  int result = write_back(*r);
+  int result = write_back(*r, false);
   r->modified = false;
   return result;
 }
@@ -216,7 +234,7 @@ int repo_sync(int handle) {
 int repo_close(int handle) {
   repo* r = repo_at(handle);
   if (!r) return -1;
-  int result = repo_sync(handle);
+  int result = r->modified ? write_back(*r, true) : 0;
   r->files.clear();
   if (r->use_cvs && !r->keep_workdir && remove_tree(r->workdir) < 0) {
     std::fputs("***Warning: Couldn't clean up tempdirectory\n", stderr);
