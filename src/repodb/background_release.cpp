@@ -24,7 +24,8 @@ background_release::background_release(user_list users,
   try {
     thread_ = std::thread(release, std::move(users), std::move(files));
   } catch (const std::system_error&) {
-    release(std::move(users), std::move(files));
+    // No second thread to be had: what the thread was handed has gone
+    // with its arguments, here.
   }
 }
 

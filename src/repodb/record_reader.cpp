@@ -3,7 +3,6 @@
 #include <atomic>
 #include <cstdio>
 #include <memory>
-#include <span>
 #include <system_error>
 #include <thread>
 

@@ -134,10 +134,6 @@ class user_loader {
     batch_[pending_++] = fields;
     if (pending_ == batch_size) finish();
   }
-  void add(std::span<const user> records) {
-    finish();
-    users_.load(records, adding_);
-  }
   void finish();
 
  private:
