@@ -61,55 +61,38 @@ std::optional<std::string_view> text_at(const mapped_file* source, std::uintptr_
   return text.substr(start - first, size);
 }
 
-// Writes a new version of file.path: each user's line as it was read, or,
+// Writes a new version of file.path: each user's line as it was read, if
+// it carries the mark that says so and the file read still holds it, or,
 // for a user without one, as write_user makes it.
-template <typename UserWriter, typename LineAsRead>
-int write_records(const hfile& file, write_batch& batch, bool holds_passwords,
-                  UserWriter write_user, LineAsRead as_read) {
+template <typename UserWriter, typename LineRead>
+int write_records(const hfile& file, write_batch& batch, bool holds_passwords, unsigned mark,
+                  UserWriter write_user, LineRead line_read) {
   auto out = replacement::create(file.dir, file.name, holds_passwords);
   if (!out) return -1;
   text_writer& writer = out->out();
   const mapped_file* source = file.content.get();
   unchanged_runs runs(writer, source);
-  file.owner->users.for_each([&](const user& u) {
-    if (auto line = as_read(source, u)) {
-      runs.add(*line);
-    } else {
-      runs.end();
-      write_user(writer, u);
+  file.owner->users.for_each_with_marks([&](const user& u, unsigned marks) {
+    if (marks & mark) {
+      if (auto line = line_read(source, u)) return runs.add(*line);
     }
+    runs.end();
+    write_user(writer, u);
   });
   runs.end();
   return stage(batch, std::move(*out));
 }
 
-// The line of u as written, if the file read holds it where u's fields came
-// from: "name:hash:sys_user\n", the three side by side.
-std::optional<std::string_view> pass_line_as_read(const mapped_file* source, const user& u) {
+// The password file's line of u: "name:hash:sys_user\n" from its name on.
+std::optional<std::string_view> pass_line_read(const mapped_file* source, const user& u) {
   if (!u.hash || !u.sys_user) return std::nullopt;
-  std::uintptr_t start = address_of(u.name);
-  if (address_of(*u.hash) != start + u.name.size() + 1 ||
-      address_of(*u.sys_user) != address_of(*u.hash) + u.hash->size() + 1) {
-    return std::nullopt;
-  }
-  auto line = text_at(source, start, u.name.size() + u.hash->size() + u.sys_user->size() + 3);
-  if (!line || (*line)[u.name.size()] != ':' || (*line)[u.name.size() + 1 + u.hash->size()] != ':' ||
-      line->back() != '\n') {
-    return std::nullopt;
-  }
-  return line;
+  return text_at(source, address_of(u.name), u.name.size() + u.hash->size() + u.sys_user->size() + 3);
 }
 
-// The same for the users file: "name:email\n", with u's name before the
-// address.
-std::optional<std::string_view> users_line_as_read(const mapped_file* source, const user& u) {
+// The users file's line of u: "name:email\n", ending with its address.
+std::optional<std::string_view> users_line_read(const mapped_file* source, const user& u) {
   if (!u.email || address_of(*u.email) < u.name.size() + 1) return std::nullopt;
-  auto line = text_at(source, address_of(*u.email) - u.name.size() - 1,
-                      u.name.size() + u.email->size() + 2);
-  if (!line || !line->starts_with(u.name) || (*line)[u.name.size()] != ':' || line->back() != '\n') {
-    return std::nullopt;
-  }
-  return line;
+  return text_at(source, address_of(*u.email) - u.name.size() - 1, u.name.size() + u.email->size() + 2);
 }
 
 }  // namespace
@@ -163,12 +146,12 @@ int passwd_read(hfile& file) {
   if (!content) return -1;
   file.content = content;
   std::string_view text = content->text();
-  user_loader loader(file.owner->users, content, estimate_lines(text), true);
+  user_loader loader(file.owner->users, content, estimate_lines(text), true, pass_line_as_read);
   return read_records(text, "password file", parse_pass_line, loader);
 }
 
 int passwd_write(const hfile& file, write_batch& batch) {
-  return write_records(file, batch, true, put_pass_line, pass_line_as_read);
+  return write_records(file, batch, true, pass_line_as_read, put_pass_line, pass_line_read);
 }
 
 namespace {
@@ -186,7 +169,7 @@ int users_read(hfile& file) {
   if (!content) return -1;
   file.content = content;
   // The users file only adds addresses to users the password file has.
-  user_loader loader(file.owner->users, content, 0, false);
+  user_loader loader(file.owner->users, content, 0, false, users_line_as_read);
   return read_records(content->text(), "users file", parse_users_line, loader);
 }
 
@@ -194,7 +177,7 @@ int users_write(const hfile& file, write_batch& batch) {
   auto put_users_line = [](text_writer& out, const user& u) {
     if (u.email) out.put_line({u.name, ":", *u.email});
   };
-  return write_records(file, batch, false, put_users_line, users_line_as_read);
+  return write_records(file, batch, false, users_line_as_read, put_users_line, users_line_read);
 }
 
 }  // namespace rk

@@ -15,15 +15,22 @@ namespace {
 // Below this a second thread costs more than it saves.
 constexpr std::size_t parallel_from = 4 << 20;
 
-// The fields of a line, or nothing for a blank line or a comment; valid is
-// set to false when the line is not a record.
-std::optional<user> record_in(std::string_view line, record_parser parse, bool& valid) {
+// A line's record, or nothing for a blank line or a comment; valid is set
+// to false when the line is not a record.
+struct line_record {
+  std::optional<user> fields;
+  bool valid = true;
+  // Trimming took nothing from the line but the newline that ends it.
+  bool as_written = false;
+};
+
+line_record record_in(std::string_view line, record_parser parse) {
   auto trimmed = trim_line(line);
-  valid = true;
-  if (!trimmed || trimmed->front() == '#') return std::nullopt;
-  auto fields = parse(*trimmed);
-  valid = fields.has_value();
-  return fields;
+  if (!trimmed || trimmed->front() == '#') return {};
+  line_record record{parse(*trimmed)};
+  record.valid = record.fields.has_value();
+  record.as_written = trimmed->size() + 1 == line.size() && line.back() == '\n';
+  return record;
 }
 
 int report_invalid(unsigned long long line, const char* what_file) {
@@ -96,11 +103,10 @@ int read_alongside(std::string_view text, const char* what_file, record_parser p
   for (bool last = false; !last && !invalid_line;) {
     const line_ring::batch& b = ring->to_empty();
     for (std::size_t i = 0; i < b.count && !invalid_line; ++i) {
-      bool valid;
-      auto fields = record_in(b.lines[i], parse, valid);
+      line_record record = record_in(b.lines[i], parse);
       ++number;
-      if (fields) loader.add(*fields);
-      if (!valid) invalid_line = number;
+      if (record.fields) loader.add(*record.fields, record.as_written);
+      if (!record.valid) invalid_line = number;
     }
     last = b.last;
     ring->emptied();
@@ -124,10 +130,9 @@ int read_records(std::string_view text, const char* what_file, record_parser par
   line_reader lines(text);
   std::string_view line;
   while (lines.next(line)) {
-    bool valid;
-    auto fields = record_in(line, parse, valid);
-    if (fields) loader.add(*fields);
-    if (!valid) return report_invalid(lines.number(), what_file);
+    line_record record = record_in(line, parse);
+    if (record.fields) loader.add(*record.fields, record.as_written);
+    if (!record.valid) return report_invalid(lines.number(), what_file);
   }
   return 0;
 }

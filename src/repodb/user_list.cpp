@@ -12,7 +12,8 @@ constexpr std::uint64_t empty_slot = 0;
 constexpr std::uint64_t deleted_slot = ~std::uint64_t{0};
 constexpr std::size_t arena_chunk = 1 << 20;
 constexpr std::uint64_t address_mask = (std::uint64_t{1} << 48) - 1;
-constexpr std::uint64_t long_text = 0xffff;
+constexpr std::uint64_t long_text = 0x3fff;
+constexpr int marks_shift = 62;
 // Where an empty text points: anywhere but nowhere.
 constexpr char empty_text[1] = "";
 
@@ -24,6 +25,24 @@ std::uint32_t hash_in(std::uint64_t slot) { return static_cast<std::uint32_t>(sl
 
 std::size_t position_of(std::uint64_t slot) { return (slot & 0xffffffffu) - 1; }
 
+// The marks a line with these fields can earn: each line is found from the
+// texts it holds, so one without them (or with them empty, and so not in the
+// file) earns none.
+unsigned marks_earned(const user& fields) {
+  unsigned marks = 0;
+  if (!fields.name.empty() && fields.hash && fields.sys_user) marks |= pass_line_as_read;
+  if (fields.email && !fields.email->empty()) marks |= users_line_as_read;
+  return marks;
+}
+
+// The marks left when fields change: a line with a changed field no longer
+// stands as it is written.
+unsigned marks_kept(unsigned marks, const user& fields) {
+  if (fields.hash || fields.sys_user) marks &= ~unsigned{pass_line_as_read};
+  if (fields.email) marks &= ~unsigned{users_line_as_read};
+  return marks;
+}
+
 }  // namespace
 
 text_ref text_ref::to(const char* data, std::size_t size) {
@@ -34,9 +53,15 @@ text_ref text_ref::to(const char* data, std::size_t size) {
   return ref;
 }
 
+text_ref text_ref::marked(unsigned marks) const {
+  text_ref ref;
+  ref.bits_ = (bits_ & ~(std::uint64_t{3} << marks_shift)) | (std::uint64_t{marks & 3} << marks_shift);
+  return ref;
+}
+
 std::string_view text_ref::view() const {
   const char* data = reinterpret_cast<const char*>(static_cast<std::uintptr_t>(bits_ & address_mask));
-  std::uint64_t size = bits_ >> 48;
+  std::uint64_t size = (bits_ >> 48) & long_text;
   if (size == long_text) std::memcpy(&size, data - sizeof size, sizeof size);
   return {data, static_cast<std::size_t>(size)};
 }
@@ -122,30 +147,40 @@ void user_list::expect(std::size_t more) {
   records_.reserve(records_.size() + more);
 }
 
-void user_list::store(record& r, const user& fields) {
+void user_list::store(record& r, const user& fields, unsigned as_read) {
   if (fields.hash) r.hash = texts_.copy(*fields.hash);
   if (fields.sys_user) r.sys_user = texts_.copy(*fields.sys_user);
   if (fields.email) r.email = texts_.copy(*fields.email);
+  r.name = r.name.marked(marks_kept(r.name.marks(), fields) | as_read);
 }
 
 // A file that names users in list order (as the tool writes them) finds
 // each at the place after the last one, without a look in the index.
-bool user_list::load_in_order(const user& fields) {
+bool user_list::load_in_order(const user& fields, unsigned as_read) {
   if (next_in_order_ >= records_.size()) return false;
   record& r = records_[next_in_order_];
   if (!r.name.present() || r.name.view() != fields.name) return false;
-  store(r, fields);
+  store(r, fields, as_read);
   ++next_in_order_;
   return true;
 }
 
-void user_list::load(std::span<const user> records, bool adding) {
+void user_list::load(std::span<const user> records, bool adding,
+                     std::span<const std::uint8_t> as_read) {
+  // A line stored into a user read before it does not hold that user's
+  // name, where the password file's line starts.
+  constexpr unsigned into_earlier = ~unsigned{pass_line_as_read};
+  auto marks_of = [&](std::size_t i) {
+    return as_read.empty() ? 0 : as_read[i] & marks_earned(records[i]);
+  };
   if (!adding) {
-    for (const user& fields : records) {
-      if (load_in_order(fields)) continue;
+    for (std::size_t i = 0; i < records.size(); ++i) {
+      const user& fields = records[i];
+      unsigned marks = marks_of(i) & into_earlier;
+      if (load_in_order(fields, marks)) continue;
       std::size_t at = slot_index(fields.name, hash_of(fields.name));
       if (at == slots_.size()) continue;
-      store(records_[position_of(slots_[at])], fields);
+      store(records_[position_of(slots_[at])], fields, marks);
       next_in_order_ = position_of(slots_[at]) + 1;
     }
     return;
@@ -166,11 +201,11 @@ void user_list::load(std::span<const user> records, bool adding) {
       const user& fields = records[start + i];
       std::size_t at = slot_index(fields.name, hashes[i]);
       if (at != slots_.size()) {
-        store(records_[position_of(slots_[at])], fields);
+        store(records_[position_of(slots_[at])], fields, marks_of(start + i) & into_earlier);
         continue;
       }
       records_.push_back(record{texts_.copy(fields.name), {}, {}, {}});
-      store(records_.back(), fields);
+      store(records_.back(), fields, marks_of(start + i));
       insert_slot(hashes[i], records_.size() - 1);
       ++live_;
     }
@@ -196,7 +231,10 @@ bool user_list::add(std::string_view name) {
 void user_list::set(std::string_view name, user_field which, std::string_view value) {
   std::size_t at = slot_index(name, hash_of(name));
   if (at == slots_.size()) return;
-  field_of(records_[position_of(slots_[at])], which) = texts_.copy(value);
+  record& r = records_[position_of(slots_[at])];
+  field_of(r, which) = texts_.copy(value);
+  unsigned changed = which == user_field::email ? users_line_as_read : pass_line_as_read;
+  r.name = r.name.marked(r.name.marks() & ~changed);
 }
 
 bool user_list::erase(std::string_view name) {
@@ -219,14 +257,15 @@ void user_list::rename(std::string_view old_name, std::string_view new_name) {
 }
 
 user_loader::user_loader(user_list& users, std::shared_ptr<const mapped_file> file,
-                         std::size_t expected, bool adding)
-    : users_(users), adding_(adding) {
+                         std::size_t expected, bool adding, unsigned line_mark)
+    : users_(users), adding_(adding), line_mark_(static_cast<std::uint8_t>(line_mark)) {
   users_.keep(std::move(file));
   if (adding) users_.expect(expected);
 }
 
 void user_loader::finish() {
-  users_.load(std::span<const user>(batch_, pending_), adding_);
+  users_.load(std::span<const user>(batch_, pending_), adding_,
+              std::span<const std::uint8_t>(as_read_, pending_));
   pending_ = 0;
 }
 

@@ -30,20 +30,31 @@ struct user {
 enum class user_field { hash, sys_user, email };
 
 // A text the list keeps, in 8 bytes: its address in the low 48 bits (all a
-// user-space address has on the platforms the tool is built for) and its
-// length in the high 16. A text of 0xffff bytes or more is copied, its
-// length in the 8 bytes before it. All zero: absent.
+// user-space address has on the platforms the tool is built for), its
+// length in the next 14 and two marks in the top two. A text of 0x3fff
+// bytes or more is copied, its length in the 8 bytes before it. All zero:
+// absent.
 class text_ref {
  public:
   text_ref() = default;
   static text_ref to(const char* data, std::size_t size);
   bool present() const { return bits_ != 0; }
   std::string_view view() const;
-  static constexpr std::size_t longest_packed = 0xfffe;
+  static constexpr std::size_t longest_packed = 0x3ffe;
+
+  unsigned marks() const { return static_cast<unsigned>(bits_ >> 62); }
+  // The same text with marks (0 to 3) in place of its own.
+  text_ref marked(unsigned marks) const;
 
  private:
   std::uint64_t bits_ = 0;
 };
+
+// Marks of a user whose line stands in the file read exactly as it is
+// written, so that writing the file again may copy it from there: the
+// password file's line starts at the name, the users file's line ends with
+// the address.
+enum line_as_read : unsigned { pass_line_as_read = 1, users_line_as_read = 2 };
 
 // Copies of texts, kept until the list goes, and the files that were read,
 // whose texts need no copy.
@@ -67,8 +78,10 @@ class user_list {
   void expect(std::size_t more);
   // Stores a file's records in order: a name already there is updated (an
   // absent field leaves its value alone), a new one added at the end, or,
-  // unless adding, left out.
-  void load(std::span<const user> records, bool adding);
+  // unless adding, left out. as_read, if given, holds for each record the
+  // line_as_read marks its line earns.
+  void load(std::span<const user> records, bool adding,
+            std::span<const std::uint8_t> as_read = {});
   // Keeps a file read for good: texts inside it are not copied.
   void keep(std::shared_ptr<const mapped_file> file) { texts_.keep(std::move(file)); }
 
@@ -90,10 +103,17 @@ class user_list {
       if (r.name.present()) visit(view_of(r));
     }
   }
+  // The same, calling visit(const user&, unsigned line_as_read_marks).
+  template <typename Visitor>
+  void for_each_with_marks(Visitor visit) const {
+    for (const record& r : records_) {
+      if (r.name.present()) visit(view_of(r), r.name.marks());
+    }
+  }
 
  private:
   struct record {
-    text_ref name;  // absent: a deleted user's hole
+    text_ref name;  // absent: a deleted user's hole; carries the line_as_read marks
     text_ref hash;
     text_ref sys_user;
     text_ref email;
@@ -108,8 +128,8 @@ class user_list {
   std::size_t slot_index(std::string_view name, std::uint32_t hash) const;
   void insert_slot(std::uint32_t hash, std::size_t position);
   void make_room(std::size_t more);
-  void store(record& r, const user& fields);
-  bool load_in_order(const user& fields);
+  void store(record& r, const user& fields, unsigned as_read);
+  bool load_in_order(const user& fields, unsigned as_read);
 
   text_arena texts_;
   std::vector<record, large_allocator<record>> records_;
@@ -123,14 +143,19 @@ class user_list {
 // so that the list can look ahead; what is pending goes in at finish().
 class user_loader {
  public:
-  // Keeps file for the list; expected: how many records to make room for.
+  // Keeps file for the list; expected: how many records to make room for;
+  // line_mark: the line_as_read mark of a line of file that stands as it is
+  // written.
   user_loader(user_list& users, std::shared_ptr<const mapped_file> file, std::size_t expected,
-              bool adding);
+              bool adding, unsigned line_mark = 0);
   user_loader(const user_loader&) = delete;
   user_loader& operator=(const user_loader&) = delete;
   ~user_loader() { finish(); }
 
-  void add(const user& fields) {
+  // as_written: the record's line is in the file as it is written, its
+  // fields trimmed of nothing but the newline that ends it.
+  void add(const user& fields, bool as_written = false) {
+    as_read_[pending_] = as_written ? line_mark_ : 0;
     batch_[pending_++] = fields;
     if (pending_ == batch_size) finish();
   }
@@ -140,8 +165,10 @@ class user_loader {
   static constexpr std::size_t batch_size = 256;
   user_list& users_;
   bool adding_;
+  std::uint8_t line_mark_;
   std::size_t pending_ = 0;
   user batch_[batch_size];
+  std::uint8_t as_read_[batch_size];
 };
 
 }  // namespace rk

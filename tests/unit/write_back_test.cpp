@@ -214,9 +214,17 @@ big_files make_big_files() {
     }
     read_pass(name, hash, "cvs");
     if (n % 9001 == 0) {
+      // A name again: once with a hash alone, once with a whole line as long
+      // as the first, which must not be taken for the first line as read.
       std::string earlier = "u" + std::to_string(n / 2);
-      f.passwd += earlier + ":again\n";
-      read_pass(earlier, "again", std::nullopt);
+      if (n / 9001 % 2) {
+        f.passwd += earlier + ":again\n";
+        read_pass(earlier, "again", std::nullopt);
+      } else {
+        std::string again = "hash-of-" + std::to_string(n / 2) + "-fedcba9876543210";
+        f.passwd += earlier + ":" + again + ":cvs\n";
+        read_pass(earlier, again, "cvs");
+      }
     }
   }
   for (std::size_t i = 0; i < order.size(); ++i) {
