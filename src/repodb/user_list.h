@@ -96,19 +96,18 @@ class user_list {
   void rename(std::string_view old_name, std::string_view new_name);
 
   std::size_t size() const { return live_; }
-  // Calls visit(const user&) for every user in list order.
-  template <typename Visitor>
-  void for_each(Visitor visit) const {
-    for (const record& r : records_) {
-      if (r.name.present()) visit(view_of(r));
-    }
-  }
-  // The same, calling visit(const user&, unsigned line_as_read_marks).
+  // Calls visit(const user&, unsigned line_as_read_marks) for every user in
+  // list order.
   template <typename Visitor>
   void for_each_with_marks(Visitor visit) const {
     for (const record& r : records_) {
       if (r.name.present()) visit(view_of(r), r.name.marks());
     }
+  }
+  // The same, calling visit(const user&).
+  template <typename Visitor>
+  void for_each(Visitor visit) const {
+    for_each_with_marks([&](const user& u, unsigned) { visit(u); });
   }
 
  private:
