@@ -54,7 +54,10 @@ std::shared_ptr<directory> directory::open(const std::string& path) {
 directory::~directory() { disk().close(fd_); }
 
 std::string directory::path_of(std::string_view name) const {
-  return path_ == "/" ? "/" + std::string(name) : path_ + "/" + std::string(name);
+  std::string path = path_ == "/" ? std::string() : path_;
+  path += '/';
+  path += name;
+  return path;
 }
 
 bool is_temp_name(std::string_view name) {
