@@ -1,6 +1,5 @@
 // The repository's own passwd and users files, and the parts of the format
 // that the host-wide file shares.
-#include <cstdint>
 #include <cstdio>
 #include <string>
 
@@ -45,54 +44,24 @@ class unchanged_runs {
   std::string_view run_;
 };
 
-std::uintptr_t address_of(std::string_view text) {
-  return reinterpret_cast<std::uintptr_t>(text.data());
-}
-
-// The size bytes from address start, if the file read holds them all.
-std::optional<std::string_view> text_at(const mapped_file* source, std::uintptr_t start,
-                                        std::size_t size) {
-  if (!source) return std::nullopt;
-  std::string_view text = source->text();
-  std::uintptr_t first = address_of(text);
-  if (start < first || start - first > text.size() || size > text.size() - (start - first)) {
-    return std::nullopt;
-  }
-  return text.substr(start - first, size);
-}
-
 // Writes a new version of file.path: each user's line as it was read, if
 // it carries the mark that says so and the file read still holds it, or,
 // for a user without one, as write_user makes it.
-template <typename UserWriter, typename LineRead>
+template <typename UserWriter>
 int write_records(const hfile& file, write_batch& batch, bool holds_passwords, unsigned mark,
-                  UserWriter write_user, LineRead line_read) {
+                  UserWriter write_user) {
   auto out = replacement::create(file.dir, file.name, holds_passwords);
   if (!out) return -1;
   text_writer& writer = out->out();
   const mapped_file* source = file.content.get();
   unchanged_runs runs(writer, source);
-  file.owner->users.for_each_with_marks([&](const user& u, unsigned marks) {
-    if (marks & mark) {
-      if (auto line = line_read(source, u)) return runs.add(*line);
-    }
+  file.owner->users.for_each_entry([&](const user_list::entry& e) {
+    if (auto line = e.line_in(source, mark)) return runs.add(*line);
     runs.end();
-    write_user(writer, u);
+    write_user(writer, e.fields());
   });
   runs.end();
   return stage(batch, std::move(*out));
-}
-
-// The password file's line of u: "name:hash:sys_user\n" from its name on.
-std::optional<std::string_view> pass_line_read(const mapped_file* source, const user& u) {
-  if (!u.hash || !u.sys_user) return std::nullopt;
-  return text_at(source, address_of(u.name), u.name.size() + u.hash->size() + u.sys_user->size() + 3);
-}
-
-// The users file's line of u: "name:email\n", ending with its address.
-std::optional<std::string_view> users_line_read(const mapped_file* source, const user& u) {
-  if (!u.email || address_of(*u.email) < u.name.size() + 1) return std::nullopt;
-  return text_at(source, address_of(*u.email) - u.name.size() - 1, u.name.size() + u.email->size() + 2);
 }
 
 }  // namespace
@@ -151,7 +120,7 @@ int passwd_read(hfile& file) {
 }
 
 int passwd_write(const hfile& file, write_batch& batch) {
-  return write_records(file, batch, true, pass_line_as_read, put_pass_line, pass_line_read);
+  return write_records(file, batch, true, pass_line_as_read, put_pass_line);
 }
 
 namespace {
@@ -177,7 +146,7 @@ int users_write(const hfile& file, write_batch& batch) {
   auto put_users_line = [](text_writer& out, const user& u) {
     if (u.email) out.put_line({u.name, ":", *u.email});
   };
-  return write_records(file, batch, false, users_line_as_read, put_users_line, users_line_read);
+  return write_records(file, batch, false, users_line_as_read, put_users_line);
 }
 
 }  // namespace rk

@@ -94,17 +94,71 @@ text_ref text_arena::copy(std::string_view text) {
   return text_ref::to(at + sizeof size, text.size());
 }
 
-user user_list::view_of(const record& r) {
-  auto as_field = [](const text_ref& ref) { return ref.present() ? field(ref.view()) : std::nullopt; };
-  return user{r.name.view(), as_field(r.hash), as_field(r.sys_user), as_field(r.email)};
+// A user kept as its line is named up to the line's first colon, where the
+// password file's reader ends names.
+bool user_list::is_named(const record& r, std::string_view name) {
+  std::string_view text = r.first.view();
+  if (!is_line(r)) return text == name;
+  return text.size() > name.size() && text[name.size()] == ':' && text.starts_with(name) &&
+         name.find(':') == std::string_view::npos;
 }
 
-text_ref& user_list::field_of(record& r, user_field which) {
-  switch (which) {
-    case user_field::hash: return r.hash;
-    case user_field::sys_user: return r.sys_user;
-    default: return r.email;
+user user_list::view_of(const record& r) const {
+  auto as_field = [](const text_ref& ref) {
+    return ref.present() ? field(ref.view()) : std::nullopt;
+  };
+  if (!is_line(r)) {
+    const side_fields& s = side_[r.second.number()];
+    return user{r.first.view(), as_field(s.hash), as_field(s.sys_user), as_field(s.email)};
   }
+  std::string_view line = r.first.view();
+  std::size_t first = line.find(':');
+  std::size_t second = line.find(':', first + 1);
+  field email = as_field(r.second);
+  if (email && (r.first.marks() & users_line_as_read)) email = email->substr(first + 1);
+  return user{line.substr(0, first), line.substr(first + 1, second - first - 1),
+              line.substr(second + 1), email};
+}
+
+std::optional<std::string_view> user_list::line_in(const record& r, const mapped_file* source,
+                                                   unsigned mark) const {
+  if (!source || !(r.first.marks() & mark)) return std::nullopt;
+  std::string_view line;
+  if (is_line(r)) {
+    line = (mark == pass_line_as_read ? r.first : r.second).view();
+  } else {
+    // Only a users-file line keeps its mark on a user with fields on the
+    // side: the line ends with the address.
+    std::string_view name = r.first.view();
+    std::string_view email = side_[r.second.number()].email.view();
+    if (!source->holds(email)) return std::nullopt;
+    std::string_view text = source->text();
+    auto at = static_cast<std::size_t>(email.data() - text.data());
+    if (at < name.size() + 1) return std::nullopt;
+    line = text.substr(at - name.size() - 1, name.size() + 1 + email.size());
+  }
+  // With the newline that ends it in the file.
+  line = {line.data(), line.size() + 1};
+  if (!source->holds(line)) return std::nullopt;
+  return line;
+}
+
+text_ref& user_list::field_of(side_fields& s, user_field which) {
+  switch (which) {
+    case user_field::hash: return s.hash;
+    case user_field::sys_user: return s.sys_user;
+    default: return s.email;
+  }
+}
+
+void user_list::set_aside(record& r) {
+  if (!is_line(r)) return;
+  user u = view_of(r);
+  auto ref_of = [](std::string_view text) { return text_ref::to(text.data(), text.size()); };
+  side_.push_back(side_fields{ref_of(*u.hash), ref_of(*u.sys_user),
+                              u.email ? ref_of(*u.email) : text_ref()});
+  r.first = ref_of(u.name).marked(r.first.marks() & ~unsigned{pass_line_as_read});
+  r.second = text_ref::holding(side_.size() - 1);
 }
 
 std::size_t user_list::slot_index(std::string_view name, std::uint32_t hash) const {
@@ -114,7 +168,7 @@ std::size_t user_list::slot_index(std::string_view name, std::uint32_t hash) con
     std::uint64_t slot = slots_[i];
     if (slot == empty_slot) return slots_.size();
     if (slot != deleted_slot && hash_in(slot) == hash &&
-        records_[position_of(slot)].name.view() == name) {
+        is_named(records_[position_of(slot)], name)) {
       return i;
     }
   }
@@ -147,11 +201,53 @@ void user_list::expect(std::size_t more) {
   records_.reserve(records_.size() + more);
 }
 
+// A new user: kept as its line if that stands as it is written, in one
+// piece no longer than a packed text.
+void user_list::add_record(const user& fields, unsigned as_read) {
+  if (as_read & pass_line_as_read) {
+    const char* start = fields.name.data();
+    const char* end = fields.sys_user->data() + fields.sys_user->size();
+    if (fields.hash->data() == start + fields.name.size() + 1 &&
+        fields.sys_user->data() == fields.hash->data() + fields.hash->size() + 1 &&
+        static_cast<std::size_t>(end - start) <= text_ref::longest_packed) {
+      text_ref line = texts_.copy({start, static_cast<std::size_t>(end - start)});
+      records_.push_back(record{line.marked(pass_line_as_read), {}});
+      if (fields.email) put_email(records_.back(), fields.name, *fields.email, as_read);
+      return;
+    }
+  }
+  side_.push_back(side_fields{});
+  records_.push_back(record{texts_.copy(fields.name), text_ref::holding(side_.size() - 1)});
+  store(records_.back(), fields, as_read & ~unsigned{pass_line_as_read});
+}
+
+// The address of a user kept as its line: its own line of the users file,
+// if that stands as it is written.
+void user_list::put_email(record& r, std::string_view name, std::string_view email,
+                          unsigned as_read) {
+  unsigned marks = r.first.marks() & ~unsigned{users_line_as_read};
+  std::size_t line_size = name.size() + 1 + email.size();
+  if ((as_read & users_line_as_read) && email.data() == name.data() + name.size() + 1 &&
+      line_size <= text_ref::longest_packed) {
+    r.second = texts_.copy({name.data(), line_size});
+    marks |= users_line_as_read;
+  } else {
+    r.second = texts_.copy(email);
+  }
+  r.first = r.first.marked(marks);
+}
+
 void user_list::store(record& r, const user& fields, unsigned as_read) {
-  if (fields.hash) r.hash = texts_.copy(*fields.hash);
-  if (fields.sys_user) r.sys_user = texts_.copy(*fields.sys_user);
-  if (fields.email) r.email = texts_.copy(*fields.email);
-  r.name = r.name.marked(marks_kept(r.name.marks(), fields) | as_read);
+  if (fields.hash || fields.sys_user) set_aside(r);
+  if (is_line(r)) {
+    if (fields.email) put_email(r, fields.name, *fields.email, as_read);
+    return;
+  }
+  side_fields& s = side_[r.second.number()];
+  if (fields.hash) s.hash = texts_.copy(*fields.hash);
+  if (fields.sys_user) s.sys_user = texts_.copy(*fields.sys_user);
+  if (fields.email) s.email = texts_.copy(*fields.email);
+  r.first = r.first.marked(marks_kept(r.first.marks(), fields) | (as_read & users_line_as_read));
 }
 
 // A file that names users in list order (as the tool writes them) finds
@@ -159,7 +255,7 @@ void user_list::store(record& r, const user& fields, unsigned as_read) {
 bool user_list::load_in_order(const user& fields, unsigned as_read) {
   if (next_in_order_ >= records_.size()) return false;
   record& r = records_[next_in_order_];
-  if (!r.name.present() || r.name.view() != fields.name) return false;
+  if (!r.first.present() || !is_named(r, fields.name)) return false;
   store(r, fields, as_read);
   ++next_in_order_;
   return true;
@@ -204,8 +300,7 @@ void user_list::load(std::span<const user> records, bool adding,
         store(records_[position_of(slots_[at])], fields, marks_of(start + i) & into_earlier);
         continue;
       }
-      records_.push_back(record{texts_.copy(fields.name), {}, {}, {}});
-      store(records_.back(), fields, marks_of(start + i));
+      add_record(fields, marks_of(start + i));
       insert_slot(hashes[i], records_.size() - 1);
       ++live_;
     }
@@ -222,7 +317,7 @@ bool user_list::add(std::string_view name) {
   std::uint32_t hash = hash_of(name);
   if (slot_index(name, hash) != slots_.size()) return false;
   make_room(1);
-  records_.push_back(record{texts_.copy(name), {}, {}, {}});
+  add_record(user{name, {}, {}, {}}, 0);
   insert_slot(hash, records_.size() - 1);
   ++live_;
   return true;
@@ -232,9 +327,15 @@ void user_list::set(std::string_view name, user_field which, std::string_view va
   std::size_t at = slot_index(name, hash_of(name));
   if (at == slots_.size()) return;
   record& r = records_[position_of(slots_[at])];
-  field_of(r, which) = texts_.copy(value);
-  unsigned changed = which == user_field::email ? users_line_as_read : pass_line_as_read;
-  r.name = r.name.marked(r.name.marks() & ~changed);
+  if (which == user_field::email && is_line(r)) {
+    put_email(r, name, value, 0);
+    return;
+  }
+  set_aside(r);
+  field_of(side_[r.second.number()], which) = texts_.copy(value);
+  if (which == user_field::email) {
+    r.first = r.first.marked(r.first.marks() & ~unsigned{users_line_as_read});
+  }
 }
 
 bool user_list::erase(std::string_view name) {
@@ -251,7 +352,8 @@ void user_list::rename(std::string_view old_name, std::string_view new_name) {
   if (at == slots_.size()) return;
   std::size_t position = position_of(slots_[at]);
   slots_[at] = deleted_slot;
-  records_[position].name = texts_.copy(new_name);
+  set_aside(records_[position]);
+  records_[position].first = texts_.copy(new_name);
   make_room(1);
   insert_slot(hash_of(new_name), position);
 }

@@ -1,6 +1,7 @@
 // The users of one repository: kept in the order they were read or added,
-// found by name in constant time. A million users take about 32 bytes each
-// besides their texts, which stay in the files they were read from.
+// found by name in constant time. A million users read from their files take
+// about 32 bytes each, half of it the index, besides their texts, which stay
+// in the files they were read from.
 #pragma once
 
 #include <cstdint>
@@ -46,6 +47,14 @@ class text_ref {
   // The same text with marks (0 to 3) in place of its own.
   text_ref marked(unsigned marks) const;
 
+  // The 8 bytes as a number, for a place that holds a number instead.
+  static text_ref holding(std::uint64_t number) {
+    text_ref ref;
+    ref.bits_ = number;
+    return ref;
+  }
+  std::uint64_t number() const { return bits_; }
+
  private:
   std::uint64_t bits_ = 0;
 };
@@ -72,6 +81,25 @@ class text_arena {
 };
 
 class user_list {
+  // A user whose password-file line stands as it is written is that line
+  // (and its address, if any): 16 bytes. Any other user keeps its name here
+  // and its fields on the side.
+  struct record {
+    // Marked pass_line_as_read: the line "name:hash:sys_user", newline left
+    // out. Otherwise the name. Absent: a deleted user's hole. Carries the
+    // user's line_as_read marks.
+    text_ref first;
+    // Marked pass_line_as_read: the users-file line "name:email" if marked
+    // users_line_as_read too, else the address. Otherwise the place of the
+    // fields in side_.
+    text_ref second;
+  };
+  struct side_fields {
+    text_ref hash;
+    text_ref sys_user;
+    text_ref email;
+  };
+
  public:
   // Makes room for about that many more users, so that loading a file
   // sizes the index once instead of growing it step by step.
@@ -96,29 +124,46 @@ class user_list {
   void rename(std::string_view old_name, std::string_view new_name);
 
   std::size_t size() const { return live_; }
-  // Calls visit(const user&, unsigned line_as_read_marks) for every user in
-  // list order.
+
+  // A user in the list, as the list hands it to a visit of every user.
+  class entry {
+   public:
+    user fields() const { return list_.view_of(record_); }
+    // The user's line in source, newline included, if it carries the
+    // line_as_read mark (one of them) and source holds it.
+    std::optional<std::string_view> line_in(const mapped_file* source, unsigned mark) const {
+      return list_.line_in(record_, source, mark);
+    }
+
+   private:
+    friend class user_list;
+    entry(const user_list& list, const record& r) : list_(list), record_(r) {}
+    const user_list& list_;
+    const record& record_;
+  };
+  // Calls visit(const entry&) for every user in list order.
   template <typename Visitor>
-  void for_each_with_marks(Visitor visit) const {
+  void for_each_entry(Visitor visit) const {
     for (const record& r : records_) {
-      if (r.name.present()) visit(view_of(r), r.name.marks());
+      if (r.first.present()) visit(entry(*this, r));
     }
   }
-  // The same, calling visit(const user&).
+  // Calls visit(const user&) for every user in list order.
   template <typename Visitor>
   void for_each(Visitor visit) const {
-    for_each_with_marks([&](const user& u, unsigned) { visit(u); });
+    for_each_entry([&](const entry& e) { visit(e.fields()); });
   }
 
  private:
-  struct record {
-    text_ref name;  // absent: a deleted user's hole; carries the line_as_read marks
-    text_ref hash;
-    text_ref sys_user;
-    text_ref email;
-  };
-  static user view_of(const record& r);
-  static text_ref& field_of(record& r, user_field which);
+  static bool is_line(const record& r) { return r.first.marks() & pass_line_as_read; }
+  static bool is_named(const record& r, std::string_view name);
+  user view_of(const record& r) const;
+  std::optional<std::string_view> line_in(const record& r, const mapped_file* source,
+                                          unsigned mark) const;
+  static text_ref& field_of(side_fields& s, user_field which);
+  // Gives a user kept as its line its fields on the side, to be changed.
+  void set_aside(record& r);
+  void put_email(record& r, std::string_view name, std::string_view email, unsigned as_read);
 
   // An open-addressing table of positions in records_, each slot holding
   // the name's 32-bit hash and the position + 1 (0 empty, all ones
@@ -127,11 +172,13 @@ class user_list {
   std::size_t slot_index(std::string_view name, std::uint32_t hash) const;
   void insert_slot(std::uint32_t hash, std::size_t position);
   void make_room(std::size_t more);
+  void add_record(const user& fields, unsigned as_read);
   void store(record& r, const user& fields, unsigned as_read);
   bool load_in_order(const user& fields, unsigned as_read);
 
   text_arena texts_;
   std::vector<record, large_allocator<record>> records_;
+  std::vector<side_fields, large_allocator<side_fields>> side_;
   large_table<std::uint64_t> slots_;
   std::size_t live_ = 0;
   std::size_t used_slots_ = 0;  // live and deleted

@@ -1,6 +1,7 @@
 // The user list against a plain model of it: thousands of random adds,
 // loads of a file's lines, sets, deletes, renames and repeated names,
-// through the index's growth, its rehashing and the reuse of deleted slots.
+// through the index's growth, its rehashing and the reuse of deleted slots,
+// for users kept as their lines and users with their fields on the side.
 // Texts given to it are copied: the test's own strings change under it.
 #include <gtest/gtest.h>
 
@@ -84,19 +85,46 @@ TEST(user_list, behaves_as_a_map_in_list_order) {
       case 1: {  // a file's lines: repeated names, absent fields, missing users
         std::vector<std::string> texts;
         for (int i = 0; i < 4; ++i) texts.push_back("f" + std::to_string(step * 4 + i));
-        std::vector<std::string> batch_names{name, any_name(), name};
+        std::vector<std::string> batch_names{name, any_name(), step % 3 == 0 ? name : any_name()};
         bool adding = step % 4 != 0;
-        std::vector<user> batch;
+        bool second_has_sys_user = step % 2 == 0;
+        // Lines as a file holds them, its fields cut from them, each marked
+        // as standing as it is written or not.
+        std::vector<std::string> lines;
         for (std::size_t i = 0; i < batch_names.size(); ++i) {
-          batch.push_back(user{batch_names[i], texts[i], i == 1 ? field() : field(texts[3]),
-                               std::nullopt});
+          if (!adding) lines.push_back(batch_names[i] + ":" + texts[i]);
+          else if (i == 1 && !second_has_sys_user) lines.push_back(batch_names[i] + ":" + texts[i]);
+          else lines.push_back(batch_names[i] + ":" + texts[i] + ":" + texts[3]);
         }
-        list.load(batch, adding);
+        std::vector<user> batch;
+        std::vector<std::uint8_t> as_read;
+        for (std::size_t i = 0; i < batch_names.size(); ++i) {
+          std::string_view line = lines[i];
+          std::string_view name_part = line.substr(0, batch_names[i].size());
+          std::string_view first = line.substr(name_part.size() + 1, texts[i].size());
+          if (!adding) {
+            batch.push_back(user{name_part, std::nullopt, std::nullopt, first});
+            as_read.push_back(random() % 3 ? unsigned{users_line_as_read} : 0u);
+          } else {
+            field sys = i == 1 && !second_has_sys_user
+                            ? field()
+                            : field(line.substr(name_part.size() + first.size() + 2));
+            batch.push_back(user{name_part, first, sys, std::nullopt});
+            as_read.push_back(random() % 3 ? unsigned{pass_line_as_read} : 0u);
+          }
+        }
+        list.load(batch, adding, as_read);
+        for (std::string& line : lines) line.assign(line.size(), '#');
         for (std::size_t i = 0; i < batch_names.size(); ++i) {
           if (!adding && !reference.has(batch_names[i])) continue;
           reference.add(batch_names[i]);
-          reference.by_name[batch_names[i]].hash = texts[i];
-          if (i != 1) reference.by_name[batch_names[i]].sys_user = texts[3];
+          model_user& u = reference.by_name[batch_names[i]];
+          if (!adding) {
+            u.email = texts[i];
+            continue;
+          }
+          u.hash = texts[i];
+          if (i != 1 || second_has_sys_user) u.sys_user = texts[3];
         }
         break;
       }
@@ -140,6 +168,31 @@ TEST(user_list, behaves_as_a_map_in_list_order) {
     reference.add(name);
   }
   expect_same(list, reference, names);
+}
+
+// A user kept as its password-file line is named by the line up to its
+// first colon, not by any start of it.
+TEST(user_list, a_name_that_starts_a_line_is_not_its_user) {
+  user_list list;
+  const std::string pass = "ab:h:s";
+  std::string_view line = pass;
+  const std::vector<user> pass_lines{
+      user{line.substr(0, 2), line.substr(3, 1), line.substr(5), std::nullopt}};
+  const std::vector<std::uint8_t> pass_marks{pass_line_as_read};
+  list.load(pass_lines, true, pass_marks);
+  // The users file names "a" where "ab" is next in list order.
+  const std::string users = "a:mail";
+  std::string_view users_line = users;
+  const std::vector<user> users_lines{
+      user{users_line.substr(0, 1), std::nullopt, std::nullopt, users_line.substr(2)}};
+  const std::vector<std::uint8_t> users_marks{users_line_as_read};
+  list.load(users_lines, false, users_marks);
+  EXPECT_FALSE(list.find("a"));
+  auto ab = list.find("ab");
+  ASSERT_TRUE(ab);
+  EXPECT_EQ(ab->email, std::nullopt);
+  EXPECT_EQ(ab->hash, "h");
+  EXPECT_EQ(ab->sys_user, "s");
 }
 
 }  // namespace
