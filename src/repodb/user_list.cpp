@@ -8,8 +8,8 @@
 namespace rk {
 namespace {
 
-constexpr std::uint64_t empty_slot = 0;
-constexpr std::uint64_t deleted_slot = ~std::uint64_t{0};
+constexpr std::uint32_t empty_slot = 0;
+constexpr std::uint32_t deleted_slot = ~std::uint32_t{0};
 constexpr std::size_t arena_chunk = 1 << 20;
 constexpr std::uint64_t address_mask = (std::uint64_t{1} << 48) - 1;
 constexpr std::uint64_t long_text = 0x3fff;
@@ -21,9 +21,6 @@ std::uint32_t hash_of(std::string_view name) {
   return static_cast<std::uint32_t>(std::hash<std::string_view>{}(name));
 }
 
-std::uint32_t hash_in(std::uint64_t slot) { return static_cast<std::uint32_t>(slot >> 32); }
-
-std::size_t position_of(std::uint64_t slot) { return (slot & 0xffffffffu) - 1; }
 
 // The marks a line with these fields can earn: each line is found from the
 // texts it holds, so one without them (or with them empty, and so not in the
@@ -96,6 +93,11 @@ text_ref text_arena::copy(std::string_view text) {
 
 // A user kept as its line is named up to the line's first colon, where the
 // password file's reader ends names.
+std::string_view user_list::name_of(const record& r) {
+  std::string_view text = r.first.view();
+  return is_line(r) ? text.substr(0, text.find(':')) : text;
+}
+
 bool user_list::is_named(const record& r, std::string_view name) {
   std::string_view text = r.first.view();
   if (!is_line(r)) return text == name;
@@ -161,14 +163,26 @@ void user_list::set_aside(record& r) {
   r.second = text_ref::holding(side_.size() - 1);
 }
 
+std::uint32_t user_list::slot_of(std::uint32_t hash, std::size_t position) const {
+  return static_cast<std::uint32_t>(std::uint64_t{hash} >> position_bits_ << position_bits_ |
+                                    (position + 1));
+}
+
+bool user_list::same_hash(std::uint32_t slot, std::uint32_t hash) const {
+  return std::uint64_t{slot} >> position_bits_ == std::uint64_t{hash} >> position_bits_;
+}
+
+std::size_t user_list::position_of(std::uint32_t slot) const {
+  return static_cast<std::size_t>(slot & ((std::uint64_t{1} << position_bits_) - 1)) - 1;
+}
+
 std::size_t user_list::slot_index(std::string_view name, std::uint32_t hash) const {
   if (slots_.empty()) return slots_.size();
   const std::size_t mask = slots_.size() - 1;
   for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
-    std::uint64_t slot = slots_[i];
+    std::uint32_t slot = slots_[i];
     if (slot == empty_slot) return slots_.size();
-    if (slot != deleted_slot && hash_in(slot) == hash &&
-        is_named(records_[position_of(slot)], name)) {
+    if (slot != deleted_slot && same_hash(slot, hash) && is_named(records_[position_of(slot)], name)) {
       return i;
     }
   }
@@ -179,20 +193,27 @@ void user_list::insert_slot(std::uint32_t hash, std::size_t position) {
   std::size_t i = hash & mask;
   while (slots_[i] != empty_slot && slots_[i] != deleted_slot) i = (i + 1) & mask;
   if (slots_[i] == empty_slot) ++used_slots_;
-  slots_[i] = std::uint64_t{hash} << 32 | (position + 1);
+  slots_[i] = slot_of(hash, position);
 }
 
 // Rebuilds the table, without its deleted slots, large enough for more
-// users on top of the live ones.
+// users on top of the live ones and for positions up to twice as far as
+// more new ones reach. Its slots hold no whole hashes, so the names are
+// hashed again: loading a file sizes the table once, ahead.
 void user_list::make_room(std::size_t more) {
-  if ((used_slots_ + more) * 2 <= slots_.size()) return;
+  const std::uint64_t positions = records_.size() + more + 2;
+  if ((used_slots_ + more) * 2 <= slots_.size() && positions <= std::uint64_t{1} << position_bits_) {
+    return;
+  }
   std::size_t size = 16;
   while (size < (live_ + more) * 2) size *= 2;
+  while (position_bits_ < 32 && std::uint64_t{1} << position_bits_ < positions * 2) ++position_bits_;
   static_assert(empty_slot == 0, "a new table's slots are empty");
-  large_table<std::uint64_t> old = std::exchange(slots_, large_table<std::uint64_t>(size));
+  slots_ = large_table<std::uint32_t>(size);
   used_slots_ = 0;
-  for (std::uint64_t slot : old) {
-    if (slot != empty_slot && slot != deleted_slot) insert_slot(hash_in(slot), position_of(slot));
+  for (std::size_t position = 0; position < records_.size(); ++position) {
+    const record& r = records_[position];
+    if (r.first.present()) insert_slot(hash_of(name_of(r)), position);
   }
 }
 
@@ -348,13 +369,15 @@ bool user_list::erase(std::string_view name) {
 }
 
 void user_list::rename(std::string_view old_name, std::string_view new_name) {
-  std::size_t at = slot_index(old_name, hash_of(old_name));
-  if (at == slots_.size()) return;
+  std::uint32_t old_hash = hash_of(old_name);
+  if (slot_index(old_name, old_hash) == slots_.size()) return;
+  // Room first: a table rebuilt from the users must find the old name.
+  make_room(1);
+  std::size_t at = slot_index(old_name, old_hash);
   std::size_t position = position_of(slots_[at]);
   slots_[at] = deleted_slot;
   set_aside(records_[position]);
   records_[position].first = texts_.copy(new_name);
-  make_room(1);
   insert_slot(hash_of(new_name), position);
 }
 

@@ -1,7 +1,7 @@
 // The users of one repository: kept in the order they were read or added,
 // found by name in constant time. A million users read from their files take
-// about 32 bytes each, half of it the index, besides their texts, which stay
-// in the files they were read from.
+// about 24 bytes each, a third of it the index, besides their texts, which
+// stay in the files they were read from.
 #pragma once
 
 #include <cstdint>
@@ -156,6 +156,7 @@ class user_list {
 
  private:
   static bool is_line(const record& r) { return r.first.marks() & pass_line_as_read; }
+  static std::string_view name_of(const record& r);
   static bool is_named(const record& r, std::string_view name);
   user view_of(const record& r) const;
   std::optional<std::string_view> line_in(const record& r, const mapped_file* source,
@@ -165,10 +166,14 @@ class user_list {
   void set_aside(record& r);
   void put_email(record& r, std::string_view name, std::string_view email, unsigned as_read);
 
-  // An open-addressing table of positions in records_, each slot holding
-  // the name's 32-bit hash and the position + 1 (0 empty, all ones
-  // deleted), at most half full with deleted slots counted, so that a probe
-  // for a name that is not there ends after a few slots.
+  // An open-addressing table of positions in records_, at most half full
+  // with deleted slots counted, so that a probe for a name that is not there
+  // ends after a few slots. A slot holds the position + 1 in its low
+  // position_bits_ and the top bits of the name's 32-bit hash above them, so
+  // that few probes read a name (0 empty, all ones deleted).
+  std::uint32_t slot_of(std::uint32_t hash, std::size_t position) const;
+  bool same_hash(std::uint32_t slot, std::uint32_t hash) const;
+  std::size_t position_of(std::uint32_t slot) const;
   std::size_t slot_index(std::string_view name, std::uint32_t hash) const;
   void insert_slot(std::uint32_t hash, std::size_t position);
   void make_room(std::size_t more);
@@ -179,7 +184,8 @@ class user_list {
   text_arena texts_;
   std::vector<record, large_allocator<record>> records_;
   std::vector<side_fields, large_allocator<side_fields>> side_;
-  large_table<std::uint64_t> slots_;
+  large_table<std::uint32_t> slots_;
+  unsigned position_bits_ = 0;
   std::size_t live_ = 0;
   std::size_t used_slots_ = 0;  // live and deleted
   std::size_t next_in_order_ = 0;  // where a file in list order names its next user
