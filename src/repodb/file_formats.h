@@ -18,9 +18,9 @@ class write_batch;
 // The line without the whitespace around it, or nothing for a blank line.
 std::optional<std::string_view> trim_line(std::string_view line);
 
-// The fields of one trimmed "name:hash[:system user]" line, or nothing when
-// it has no ':'.
-std::optional<user> parse_pass_line(std::string_view line);
+// Puts the fields of one trimmed "name:hash[:system user]" line in fields:
+// false, when it has no ':'.
+bool parse_pass_line(std::string_view line, user& fields);
 // Stores the user of one trimmed "name:hash[:system user]" line: 0, or -1.
 int handle_pass_line(int handle, std::string_view line);
 

@@ -86,20 +86,21 @@ std::size_t colon_in(std::string_view line, std::size_t from) {
 
 }  // namespace
 
-std::optional<user> parse_pass_line(std::string_view line) {
+bool parse_pass_line(std::string_view line, user& fields) {
   std::size_t first = colon_in(line, 0);
-  if (first == line.size()) return std::nullopt;
+  if (first == line.size()) return false;
   std::size_t second = colon_in(line, first + 1);
-  user fields{line.substr(0, first), line.substr(first + 1, second - first - 1), std::nullopt,
-              std::nullopt};
-  if (second < line.size()) fields.sys_user = line.substr(second + 1);
-  return fields;
+  fields.name = line.substr(0, first);
+  fields.hash = line.substr(first + 1, second - first - 1);
+  fields.sys_user = second < line.size() ? field(line.substr(second + 1)) : std::nullopt;
+  fields.email = std::nullopt;
+  return true;
 }
 
 int handle_pass_line(int handle, std::string_view line) {
-  auto fields = parse_pass_line(line);
-  if (!fields) return -1;
-  if (_set_user_info(handle, fields->name, fields->hash, fields->sys_user, std::nullopt) < 0) {
+  user fields;
+  if (!parse_pass_line(line, fields)) return -1;
+  if (_set_user_info(handle, fields.name, fields.hash, fields.sys_user, std::nullopt) < 0) {
     std::fprintf(stderr, "INTERNAL ERROR: %s: _set_user_info problem\n", "handle_pass_line");
     return -1;
   }
@@ -125,10 +126,11 @@ int passwd_write(const hfile& file, write_batch& batch) {
 
 namespace {
 
-std::optional<user> parse_users_line(std::string_view line) {
+bool parse_users_line(std::string_view line, user& fields) {
   auto colon = line.find(':');
-  if (colon == std::string_view::npos) return std::nullopt;
-  return user{line.substr(0, colon), std::nullopt, std::nullopt, line.substr(colon + 1)};
+  if (colon == std::string_view::npos) return false;
+  fields = user{line.substr(0, colon), std::nullopt, std::nullopt, line.substr(colon + 1)};
+  return true;
 }
 
 }  // namespace

@@ -15,22 +15,16 @@ namespace {
 // Below this a second thread costs more than it saves.
 constexpr std::size_t parallel_from = 4 << 20;
 
-// A line's record, or nothing for a blank line or a comment; valid is set
-// to false when the line is not a record.
-struct line_record {
-  std::optional<user> fields;
-  bool valid = true;
-  // Trimming took nothing from the line but the newline that ends it.
-  bool as_written = false;
-};
-
-line_record record_in(std::string_view line, record_parser parse) {
+// Hands the record of a line to loader, parsed in the place it keeps for
+// it (a million records copied on their way cost as much as parsing them):
+// false when the line is not a record. A blank line or a comment has none.
+bool load_line(std::string_view line, record_parser parse, user_loader& loader) {
   auto trimmed = trim_line(line);
-  if (!trimmed || trimmed->front() == '#') return {};
-  line_record record{parse(*trimmed)};
-  record.valid = record.fields.has_value();
-  record.as_written = trimmed->size() + 1 == line.size() && line.back() == '\n';
-  return record;
+  if (!trimmed || trimmed->front() == '#') return true;
+  if (!parse(*trimmed, loader.next())) return false;
+  // Trimming took nothing from the line but the newline that ends it.
+  loader.push(trimmed->size() + 1 == line.size() && line.back() == '\n');
+  return true;
 }
 
 int report_invalid(unsigned long long line, const char* what_file) {
@@ -103,10 +97,8 @@ int read_alongside(std::string_view text, const char* what_file, record_parser p
   for (bool last = false; !last && !invalid_line;) {
     const line_ring::batch& b = ring->to_empty();
     for (std::size_t i = 0; i < b.count && !invalid_line; ++i) {
-      line_record record = record_in(b.lines[i], parse);
       ++number;
-      if (record.fields) loader.add(*record.fields, record.as_written);
-      if (!record.valid) invalid_line = number;
+      if (!load_line(b.lines[i], parse, loader)) invalid_line = number;
     }
     last = b.last;
     ring->emptied();
@@ -130,9 +122,7 @@ int read_records(std::string_view text, const char* what_file, record_parser par
   line_reader lines(text);
   std::string_view line;
   while (lines.next(line)) {
-    line_record record = record_in(line, parse);
-    if (record.fields) loader.add(*record.fields, record.as_written);
-    if (!record.valid) return report_invalid(lines.number(), what_file);
+    if (!load_line(line, parse, loader)) return report_invalid(lines.number(), what_file);
   }
   return 0;
 }

@@ -8,9 +8,10 @@
 
 namespace rk {
 
-// The fields of a line that is neither blank nor a comment, trimmed of its
-// surrounding whitespace; nothing when the line is not a record.
-using record_parser = std::optional<user> (*)(std::string_view line);
+// Puts the fields of a line that is neither blank nor a comment, trimmed of
+// its surrounding whitespace, in fields (all four of them): false when the
+// line is not a record.
+using record_parser = bool (*)(std::string_view line, user& fields);
 
 // Hands the records of text to loader in order. The first line that is not
 // a record ends the reading: "Invalid line N in what_file" and -1.

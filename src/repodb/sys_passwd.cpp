@@ -36,12 +36,11 @@ int read_section(line_reader& lines, user_loader& loader) {
     if (line == "\n") return 0;
     auto trimmed = trim_line(line);
     if (!trimmed || trimmed->front() == '#') continue;
-    auto fields = parse_pass_line(*trimmed);
-    if (!fields) {
+    if (!parse_pass_line(*trimmed, loader.next())) {
       std::fprintf(stderr, "Invalid line %llu in %s\n", lines.number(), fixed_paths::sys_passwd);
       return -1;
     }
-    loader.add(*fields);
+    loader.push();
   }
   return 0;
 }

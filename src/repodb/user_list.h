@@ -207,8 +207,13 @@ class user_loader {
   // as_written: the record's line is in the file as it is written, its
   // fields trimmed of nothing but the newline that ends it.
   void add(const user& fields, bool as_written = false) {
-    as_read_[pending_] = as_written ? line_mark_ : 0;
-    batch_[pending_++] = fields;
+    next() = fields;
+    push(as_written);
+  }
+  // The place of the next record, to be filled before push() adds it.
+  user& next() { return batch_[pending_]; }
+  void push(bool as_written = false) {
+    as_read_[pending_++] = as_written ? line_mark_ : 0;
     if (pending_ == batch_size) finish();
   }
   void finish();
