@@ -156,9 +156,11 @@ text_ref& user_list::field_of(side_fields& s, user_field which) {
 void user_list::set_aside(record& r) {
   if (!is_line(r)) return;
   user u = view_of(r);
+  // Parts of the line, and of the users-file line, are no longer than a
+  // packed text; an address kept by itself may be, and stays as it is.
   auto ref_of = [](std::string_view text) { return text_ref::to(text.data(), text.size()); };
-  side_.push_back(side_fields{ref_of(*u.hash), ref_of(*u.sys_user),
-                              u.email ? ref_of(*u.email) : text_ref()});
+  text_ref email = r.first.marks() & users_line_as_read ? ref_of(*u.email) : r.second;
+  side_.push_back(side_fields{ref_of(*u.hash), ref_of(*u.sys_user), email});
   r.first = ref_of(u.name).marked(r.first.marks() & ~unsigned{pass_line_as_read});
   r.second = text_ref::holding(side_.size() - 1);
 }

@@ -204,13 +204,9 @@ class user_loader {
   user_loader& operator=(const user_loader&) = delete;
   ~user_loader() { finish(); }
 
-  // as_written: the record's line is in the file as it is written, its
-  // fields trimmed of nothing but the newline that ends it.
-  void add(const user& fields, bool as_written = false) {
-    next() = fields;
-    push(as_written);
-  }
-  // The place of the next record, to be filled before push() adds it.
+  // The place of the next record, to be filled (every field of it) before
+  // push() adds it; as_written: the record's line is in the file as it is
+  // written, its fields trimmed of nothing but the newline that ends it.
   user& next() { return batch_[pending_]; }
   void push(bool as_written = false) {
     as_read_[pending_++] = as_written ? line_mark_ : 0;

@@ -131,7 +131,10 @@ TEST(user_list, behaves_as_a_map_in_list_order) {
       case 2: {  // set a field
         ASSERT_EQ(list.find(name).has_value(), reference.has(name));
         if (!reference.has(name)) break;
-        std::string value = step % 5 == 0 ? "" : "v" + std::to_string(step);
+        // Empty, short, and longer than a packed text.
+        std::string value = step % 5 == 0   ? ""
+                            : step % 7 == 0 ? std::string(0x4000 + step % 3, 'x')
+                                            : "v" + std::to_string(step);
         switch (step % 3) {
           case 0: list.set(name, user_field::hash, value); reference.by_name[name].hash = value; break;
           case 1: list.set(name, user_field::sys_user, value); reference.by_name[name].sys_user = value; break;
