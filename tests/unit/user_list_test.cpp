@@ -132,8 +132,9 @@ TEST(user_list, behaves_as_a_map_in_list_order) {
         ASSERT_EQ(list.find(name).has_value(), reference.has(name));
         if (!reference.has(name)) break;
         // Empty, short, and longer than a packed text.
+        const auto long_size = std::size_t{0x4000} + static_cast<std::size_t>(step % 3);
         std::string value = step % 5 == 0   ? ""
-                            : step % 7 == 0 ? std::string(0x4000 + step % 3, 'x')
+                            : step % 7 == 0 ? std::string(long_size, 'x')
                                             : "v" + std::to_string(step);
         switch (step % 3) {
           case 0: list.set(name, user_field::hash, value); reference.by_name[name].hash = value; break;
