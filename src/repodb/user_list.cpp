@@ -21,7 +21,6 @@ std::uint32_t hash_of(std::string_view name) {
   return static_cast<std::uint32_t>(std::hash<std::string_view>{}(name));
 }
 
-
 // The marks a line with these fields can earn: each line is found from the
 // texts it holds, so one without them (or with them empty, and so not in the
 // file) earns none.
@@ -52,7 +51,8 @@ text_ref text_ref::to(const char* data, std::size_t size) {
 
 text_ref text_ref::marked(unsigned marks) const {
   text_ref ref;
-  ref.bits_ = (bits_ & ~(std::uint64_t{3} << marks_shift)) | (std::uint64_t{marks & 3} << marks_shift);
+  ref.bits_ = (bits_ & ~(std::uint64_t{3} << marks_shift)) |
+              (std::uint64_t{marks & 3} << marks_shift);
   return ref;
 }
 
@@ -184,7 +184,8 @@ std::size_t user_list::slot_index(std::string_view name, std::uint32_t hash) con
   for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
     std::uint32_t slot = slots_[i];
     if (slot == empty_slot) return slots_.size();
-    if (slot != deleted_slot && same_hash(slot, hash) && is_named(records_[position_of(slot)], name)) {
+    if (slot != deleted_slot && same_hash(slot, hash) &&
+        is_named(records_[position_of(slot)], name)) {
       return i;
     }
   }
@@ -204,12 +205,11 @@ void user_list::insert_slot(std::uint32_t hash, std::size_t position) {
 // hashed again: loading a file sizes the table once, ahead.
 void user_list::make_room(std::size_t more) {
   const std::uint64_t positions = records_.size() + more + 2;
-  if ((used_slots_ + more) * 2 <= slots_.size() && positions <= std::uint64_t{1} << position_bits_) {
-    return;
-  }
+  auto reach = [this] { return std::uint64_t{1} << position_bits_; };
+  if ((used_slots_ + more) * 2 <= slots_.size() && positions <= reach()) return;
   std::size_t size = 16;
   while (size < (live_ + more) * 2) size *= 2;
-  while (position_bits_ < 32 && std::uint64_t{1} << position_bits_ < positions * 2) ++position_bits_;
+  while (position_bits_ < 32 && reach() < positions * 2) ++position_bits_;
   static_assert(empty_slot == 0, "a new table's slots are empty");
   slots_ = large_table<std::uint32_t>(size);
   used_slots_ = 0;
