@@ -20,6 +20,8 @@ namespace {
 constexpr const char* default_root = ":local:/usr/local/cvsroot";
 
 [[noreturn]] void out_of_memory() {
+  // Temporary files may hold password hashes.
+  remove_temp_files_now();
   std::fputs("Can't allocate memory\n", stdout);
   std::exit(1);
 }

@@ -11,7 +11,12 @@ namespace rk {
 inline constexpr std::size_t max_path_length = 1023;
 
 // A fresh directory "<temp dir>/.rk_tmpXXXXXX" with mode 0700, or nothing.
+// It records the run it belongs to, for remove_stopped_checkouts.
 std::optional<std::string> make_temp_dir();
+
+// Removes the checkouts of this user's runs that a signal ended: the signal
+// handler removes only their files that hold users.
+void remove_stopped_checkouts();
 
 // Changes into dir (for good) and runs the CVS program there.
 int run_cvs_in(const std::string& dir, const std::string& location, const char* command,

@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <signal.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <array>
@@ -23,7 +22,10 @@ struct temp_slot {
   char name[32];
 };
 std::array<temp_slot, 16> temp_files{};
-char work_dir[max_path_length + 1] = "";
+// The checkout's files that hold users: the handler removes them, and the
+// rest of the checkout (which it cannot list safely) is left to the next run.
+char work_passwd[max_path_length + 1] = "";
+char work_users[max_path_length + 1] = "";
 
 sigset_t cleanup_set() {
   sigset_t set;
@@ -32,32 +34,18 @@ sigset_t cleanup_set() {
   return set;
 }
 
-// Only async-signal-safe calls from here on. A directory tree has no such
-// call to list it, so rm(1) removes the checkout.
-void remove_work_dir() {
-  if (work_dir[0] == '\0') return;
-  pid_t child = fork();
-  if (child == 0) {
-    char rm[] = "/bin/rm", flags[] = "-rf", end_of_options[] = "--";
-    char* argv[] = {rm, flags, end_of_options, work_dir, nullptr};
-    char* envp[] = {nullptr};
-    execve(rm, argv, envp);
-    _exit(127);
+// Only async-signal-safe calls: unlinks, nothing else.
+void remove_what_the_run_made() {
+  for (auto& slot : temp_files) {
+    if (slot.name[0] != '\0') unlinkat(slot.dir_fd, slot.name, 0);
   }
-  if (child > 0) {
-    int status = 0;
-    while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
-    }
-  }
+  if (work_passwd[0] != '\0') unlink(work_passwd);
+  if (work_users[0] != '\0') unlink(work_users);
 }
 
 void clean_up_and_die(int signal_number) {
   int saved = errno;
-  for (auto& slot : temp_files) {
-    if (slot.name[0] != '\0') unlinkat(slot.dir_fd, slot.name, 0);
-  }
-  // Leave the directory the checkout was made in first, so rm can remove it.
-  if (work_dir[0] != '\0' && chdir("/") == 0) remove_work_dir();
+  remove_what_the_run_made();
   errno = saved;
   signal(signal_number, SIG_DFL);
   sigset_t set;
@@ -99,12 +87,24 @@ void forget_temp_file(int slot) {
 }
 
 void remember_work_dir(const std::string& path) {
-  if (path.size() > max_path_length) return;
+  std::string passwd = path + "/CVSROOT/passwd";
+  std::string users = path + "/CVSROOT/users";
+  if (users.size() > max_path_length) return;
   signals_held held;
-  std::memcpy(work_dir, path.c_str(), path.size() + 1);
+  std::memcpy(work_passwd, passwd.c_str(), passwd.size() + 1);
+  std::memcpy(work_users, users.c_str(), users.size() + 1);
 }
 
-void forget_work_dir() { work_dir[0] = '\0'; }
+void forget_work_dir() {
+  signals_held held;
+  work_passwd[0] = '\0';
+  work_users[0] = '\0';
+}
+
+void remove_temp_files_now() {
+  signals_held held;
+  remove_what_the_run_made();
+}
 
 signals_held::signals_held() {
   sigset_t set = cleanup_set();

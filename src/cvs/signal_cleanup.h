@@ -1,6 +1,7 @@
-// A run ended by SIGINT, SIGTERM, SIGHUP or SIGQUIT changes nothing: what
-// it made (temporary files, the checkout directory) is removed by the
-// signal handler itself, which then lets the signal end the process.
+// A run ended by SIGINT, SIGTERM, SIGHUP or SIGQUIT changes nothing: the
+// signal handler removes the temporary files it made and the checkout's
+// files that hold users, then lets the signal end the process. It only
+// unlinks: the rest of a checkout is removed by the next run with -c.
 #pragma once
 
 #include <signal.h>
@@ -16,9 +17,12 @@ void install_signal_cleanup();
 int remember_temp_file(int dir_fd, const std::string& name);
 void forget_temp_file(int slot);
 
-// The checkout directory, removed with all it holds if a signal ends the run.
+// The checkout directory, whose files with users go if a signal ends the run.
 void remember_work_dir(const std::string& path);
 void forget_work_dir();
+
+// Removes at once what the handler would (for a run that must end now).
+void remove_temp_files_now();
 
 // While held, the signals wait: the new files are put in place whole.
 class signals_held {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "repodb/file_system.h"
+#include "repodb/readable_text.h"
 #include "repodb/replacement.h"
 
 namespace rk {
@@ -73,6 +74,12 @@ int put_back(const std::string& target, const std::string& backup) {
     return -1;
   }
   auto dir = directory::open(directory_of(target));
+  if (!dir && errno == ENOENT) {
+    // A checkout that went with its run, or was removed since.
+    std::fprintf(stderr, "%s: its directory is gone, so there is nothing to put back\n",
+                 printable(target).c_str());
+    return 0;
+  }
   if (!dir) return -1;
   struct stat old {}, now {};
   std::string backup_name = base_name(backup), target_name = base_name(target);

@@ -8,7 +8,7 @@
 
 #include "repodb/file_formats.h"
 #include "repodb/line_reader.h"
-#include "repodb/mapped_file.h"
+#include "repodb/file_text.h"
 #include "repodb/replacement.h"
 #include "repodb/repo.h"
 
@@ -59,11 +59,11 @@ bool unreached_by_commit(const repo& r, const hfile& file) {
 
 bool listed_in_checkoutlist(const std::string& cvsroot, std::string_view name) {
   // A repository without a checkoutlist lists nothing.
-  int fd = open((cvsroot + "/checkoutlist").c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  auto content = fd < 0 ? nullptr : mapped_file::of(fd);
-  if (fd >= 0) close(fd);
+  auto dir = directory::open(cvsroot);
+  auto content = dir ? read_file_at(dir->fd(), "checkoutlist", cvsroot + "/checkoutlist")
+                     : std::nullopt;
   if (!content) return false;
-  line_reader lines(content->text());
+  line_reader lines(content->text);
   std::string_view line;
   while (lines.next(line)) {
     auto trimmed = trim_line(line);

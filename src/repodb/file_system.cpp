@@ -32,17 +32,14 @@ ssize_t file_system::write(int fd, const void* data, std::size_t size) {
   return ::write(fd, data, size);
 }
 
-ssize_t file_system::copy_range(int from_fd, off_t from_offset, int to_fd, std::size_t size) {
-#if defined(__linux__) || defined(__FreeBSD__)
-  return ::copy_file_range(from_fd, &from_offset, to_fd, nullptr, size, 0);
-#else
-  static_cast<void>(from_fd);
-  static_cast<void>(from_offset);
-  static_cast<void>(to_fd);
-  static_cast<void>(size);
-  errno = ENOSYS;
-  return -1;
-#endif
+ssize_t file_system::read(int fd, void* data, std::size_t size) { return ::read(fd, data, size); }
+
+off_t file_system::seek(int fd, off_t offset, int whence) { return ::lseek(fd, offset, whence); }
+
+int file_system::fstat(int fd, struct stat* status) { return ::fstat(fd, status); }
+
+int file_system::stat_at(int dir, const char* name, struct stat* status) {
+  return ::fstatat(dir, name, status, AT_SYMLINK_NOFOLLOW);
 }
 
 int file_system::fsync(int fd) { return ::fsync(fd); }

@@ -1,5 +1,5 @@
-// Every call the write-back makes to the file system, behind one narrow
-// seam, so that a test can make any of them fail and see what is left.
+// Every call the tool makes to read and rewrite its files, behind one
+// narrow seam, so that a test can make any of them fail and see what is left.
 #pragma once
 
 #include <sys/stat.h>
@@ -14,10 +14,12 @@ class file_system {
   // open(2) of a directory, for the files made in it and its sync.
   virtual int open_dir(const char* path);
   virtual int open_at(int dir, const char* name, int flags, mode_t mode);
+  virtual ssize_t read(int fd, void* data, std::size_t size);
   virtual ssize_t write(int fd, const void* data, std::size_t size);
-  // copy_file_range(2): up to size bytes of from_fd at from_offset to where
-  // to_fd is; -1 with ENOSYS where the system has no such call.
-  virtual ssize_t copy_range(int from_fd, off_t from_offset, int to_fd, std::size_t size);
+  virtual off_t seek(int fd, off_t offset, int whence);
+  virtual int fstat(int fd, struct stat* status);
+  // fstatat(2) without following a final symbolic link.
+  virtual int stat_at(int dir, const char* name, struct stat* status);
   virtual int fsync(int fd);
   // Asks the system to start writing fd's data out, without waiting; only
   // a hint, so it may do nothing.

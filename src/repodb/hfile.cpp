@@ -9,6 +9,7 @@
 
 #include "cvs/cvs.h"
 #include "repodb/file_system.h"
+#include "repodb/readable_text.h"
 #include "repodb/replacement.h"
 #include "repodb/repo.h"
 #include "repodb/trusted_path.h"
@@ -42,6 +43,11 @@ int hfile_add(repo& owner, const std::string& name, bool may_create, int (*read)
   auto target = trusted_target(path);
   if (!target) return 0;
   auto dir = directory::open(directory_of(*target));
+  if (!dir && errno != ENOENT) {
+    // Not a missing directory, which the creation below reports.
+    std::perror(printable(directory_of(*target)).c_str());
+    return 0;
+  }
   std::string file_name = base_name(*target);
   struct stat st {};
   if (!dir || fstatat(dir->fd(), file_name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
@@ -65,13 +71,9 @@ int hfile_read(hfile& file) { return file.read(file); }
 
 int hfile_write(const hfile& file, write_batch& batch) { return file.write(file, batch); }
 
-std::shared_ptr<const mapped_file> read_input(const hfile& file) {
-  int fd = openat(file.dir->fd(), file.name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-  auto content = fd < 0 ? nullptr : mapped_file::of(fd);
-  int saved = errno;
-  if (fd >= 0) close(fd);
-  errno = saved;
-  if (!content) std::perror(file.path.c_str());
+std::optional<file_text> read_input(const hfile& file) {
+  auto content = read_file_at(file.dir->fd(), file.name, file.path);
+  if (!content && errno == ENOENT) std::perror(printable(file.path).c_str());
   return content;
 }
 

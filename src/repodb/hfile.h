@@ -5,7 +5,12 @@
 #include <memory>
 #include <string>
 
-#include "repodb/mapped_file.h"
+#include <sys/stat.h>
+
+#include <optional>
+
+#include "repodb/file_text.h"
+#include "repodb/user_list.h"
 
 namespace rk {
 
@@ -25,9 +30,12 @@ struct hfile {
   // Writes the repository's users to a new version of the file and adds it to
   // the batch: 0, or -1 (reported) when it cannot.
   int (*write)(const hfile& file, write_batch& batch);
-  // What read() read, if it kept it: lines of it that stand unchanged are
-  // copied from it.
-  std::shared_ptr<const mapped_file> content = nullptr;
+  // Where the users list keeps what read() read, if it kept it: lines of
+  // it that stand unchanged are written as they were read.
+  std::optional<user_list::source_id> source = std::nullopt;
+  // The version read, which must still be in place when the new one takes
+  // its place; nothing for a file that another program may change meanwhile.
+  std::optional<struct stat> read_as = std::nullopt;
 };
 
 // Registers name (absolute, or inside the repository's CVSROOT) and reads it:
@@ -35,10 +43,9 @@ struct hfile {
 int hfile_add(repo& owner, const std::string& name, bool may_create, int (*read)(hfile&),
               int (*write)(const hfile&, write_batch&));
 int hfile_read(hfile& file);
-// The file's content, read through a mapping, never through a link swapped
-// in since it was registered; nothing (its path reported perror style) when
-// it cannot be read.
-std::shared_ptr<const mapped_file> read_input(const hfile& file);
+// The file's content, read whole, never through a link swapped in since it
+// was registered; nothing (reported, naming its path) when it cannot be read.
+std::optional<file_text> read_input(const hfile& file);
 int hfile_write(const hfile& file, write_batch& batch);
 
 }  // namespace rk

@@ -21,8 +21,4 @@ class line_reader {
   unsigned long long number_ = 0;
 };
 
-// About how many lines text has, or a few more, judged by its first lines,
-// without a pass over all of it.
-std::size_t estimate_lines(std::string_view text);
-
 }  // namespace rk

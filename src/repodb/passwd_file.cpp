@@ -19,11 +19,11 @@ bool is_c_space(char c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }
 
-// Runs of lines that were read as they are to be written, one after the
-// other in the file read: each run goes out whole, copied from that file.
+// Runs of lines that stand in the file read as they are to be written, one
+// after the other: each run goes out whole.
 class unchanged_runs {
  public:
-  unchanged_runs(text_writer& out, const mapped_file* source) : out_(out), source_(source) {}
+  explicit unchanged_runs(text_writer& out) : out_(out) {}
 
   void add(std::string_view line) {
     if (line.data() != run_.data() + run_.size()) {
@@ -34,31 +34,34 @@ class unchanged_runs {
     }
   }
   void end() {
-    if (!run_.empty()) out_.copy(*source_, run_);
+    if (!run_.empty()) out_.put(run_);
     run_ = {};
   }
 
  private:
   text_writer& out_;
-  const mapped_file* source_;
   std::string_view run_;
 };
 
-// Writes a new version of file.path: each user's line as it was read, if
-// it carries the mark that says so and the file read still holds it, or,
-// for a user without one, as write_user makes it.
+using line_finder = std::optional<std::string_view> (user_list::*)(user_list::source_id,
+                                                                   const user&) const;
+
+// Writes a new version of file.path: each user's line as it was read where
+// the file read holds it as such, or as write_user makes it.
 template <typename UserWriter>
-int write_records(const hfile& file, write_batch& batch, bool holds_passwords, unsigned mark,
-                  UserWriter write_user) {
-  auto out = replacement::create(file.dir, file.name, holds_passwords);
+int write_records(const hfile& file, write_batch& batch, bool holds_passwords,
+                  line_finder line_in, UserWriter write_user) {
+  auto out = replacement::create(file.dir, file.name, holds_passwords, file.read_as);
   if (!out) return -1;
   text_writer& writer = out->out();
-  const mapped_file* source = file.content.get();
-  unchanged_runs runs(writer, source);
-  file.owner->users.for_each_entry([&](const user_list::entry& e) {
-    if (auto line = e.line_in(source, mark)) return runs.add(*line);
+  const user_list& users = file.owner->users;
+  unchanged_runs runs(writer);
+  users.for_each([&](const user& u) {
+    if (file.source) {
+      if (auto line = (users.*line_in)(*file.source, u)) return runs.add(*line);
+    }
     runs.end();
-    write_user(writer, e.fields());
+    write_user(writer, u);
   });
   runs.end();
   return stage(batch, std::move(*out));
@@ -111,17 +114,23 @@ void put_pass_line(text_writer& out, const user& u) {
   out.put_line({u.name, ":", u.hash.value_or(""), ":", u.sys_user.value_or("")});
 }
 
-int passwd_read(hfile& file) {
+namespace {
+
+int read_kept(hfile& file, const char* what_file, record_parser parse, bool adding) {
   auto content = read_input(file);
   if (!content) return -1;
-  file.content = content;
-  std::string_view text = content->text();
-  user_loader loader(file.owner->users, content, estimate_lines(text), true, pass_line_as_read);
-  return read_records(text, "password file", parse_pass_line, loader);
+  file.read_as = content->status;
+  file.source = file.owner->users.keep(std::move(content->text));
+  if (!file.source) return -1;
+  return read_records(file.owner->users, *file.source, what_file, parse, adding);
 }
 
+}  // namespace
+
+int passwd_read(hfile& file) { return read_kept(file, "password file", parse_pass_line, true); }
+
 int passwd_write(const hfile& file, write_batch& batch) {
-  return write_records(file, batch, true, pass_line_as_read, put_pass_line);
+  return write_records(file, batch, true, &user_list::pass_line_in, put_pass_line);
 }
 
 namespace {
@@ -135,20 +144,14 @@ bool parse_users_line(std::string_view line, user& fields) {
 
 }  // namespace
 
-int users_read(hfile& file) {
-  auto content = read_input(file);
-  if (!content) return -1;
-  file.content = content;
-  // The users file only adds addresses to users the password file has.
-  user_loader loader(file.owner->users, content, 0, false, users_line_as_read);
-  return read_records(content->text(), "users file", parse_users_line, loader);
-}
+// The users file only adds addresses to users the password file has.
+int users_read(hfile& file) { return read_kept(file, "users file", parse_users_line, false); }
 
 int users_write(const hfile& file, write_batch& batch) {
   auto put_users_line = [](text_writer& out, const user& u) {
     if (u.email) out.put_line({u.name, ":", *u.email});
   };
-  return write_records(file, batch, false, users_line_as_read, put_users_line);
+  return write_records(file, batch, false, &user_list::email_line_in, put_users_line);
 }
 
 }  // namespace rk

@@ -11,6 +11,8 @@
 #include "cvs/signal_cleanup.h"
 #include "repodb/file_attributes.h"
 #include "repodb/file_system.h"
+#include "repodb/file_text.h"
+#include "repodb/readable_text.h"
 
 namespace rk {
 namespace {
@@ -69,7 +71,11 @@ bool is_temp_name(std::string_view name) {
 }
 
 std::optional<replacement> replacement::create(std::shared_ptr<directory> dir, std::string name,
-                                               bool holds_passwords) {
+                                               bool holds_passwords,
+                                               std::optional<struct stat> expected) {
+  // A signal between the file's making and its registration for clean-up
+  // would leave it behind.
+  signals_held held;
   int fd = -1;
   std::string temp = with_fresh_name([&](const std::string& candidate) {
     fd = disk().open_at(dir->fd(), candidate.c_str(),
@@ -80,17 +86,19 @@ std::optional<replacement> replacement::create(std::shared_ptr<directory> dir, s
     std::perror(dir->path_of(name).c_str());
     return std::nullopt;
   }
-  return replacement(std::move(dir), std::move(name), std::move(temp), fd, holds_passwords);
+  return replacement(std::move(dir), std::move(name), std::move(temp), fd, holds_passwords,
+                     expected);
 }
 
 replacement::replacement(std::shared_ptr<directory> dir, std::string name, std::string temp,
-                         int fd, bool holds_passwords)
+                         int fd, bool holds_passwords, std::optional<struct stat> expected)
     : dir_(std::move(dir)),
       name_(std::move(name)),
       temp_(std::move(temp)),
       fd_(fd),
       writer_(fd),
       holds_passwords_(holds_passwords),
+      expected_(expected),
       cleanup_slot_(remember_temp_file(dir_->fd(), temp_)) {}
 
 replacement::replacement(replacement&& other) noexcept
@@ -100,6 +108,7 @@ replacement::replacement(replacement&& other) noexcept
       fd_(std::exchange(other.fd_, -1)),
       writer_(std::move(other.writer_)),
       holds_passwords_(other.holds_passwords_),
+      expected_(other.expected_),
       exists_(std::exchange(other.exists_, false)),
       cleanup_slot_(std::exchange(other.cleanup_slot_, -1)) {}
 
@@ -126,6 +135,19 @@ void replacement::placed() {
   forget_temp_file(std::exchange(cleanup_slot_, -1));
 }
 
+bool replacement::unchanged_since_read(bool linked) const {
+  if (!expected_) return true;
+  struct stat now {};
+  if (disk().stat_at(dir_->fd(), name_.c_str(), &now) == 0 &&
+      same_version(now, *expected_, !linked)) {
+    return true;
+  }
+  std::fprintf(stderr,
+               "%s was changed by another program while rosterkeep ran; nothing was changed\n",
+               printable(target_path()).c_str());
+  return false;
+}
+
 int replacement::finish() {
   if (writer_.flush() != 0 || carry_attributes(*dir_, name_, fd_) != 0) {
     std::perror(target_path().c_str());
@@ -147,6 +169,13 @@ int replacement::sync() {
 
 void write_batch::add(replacement file, std::string rename_failure) {
   files_.push_back(staged{std::move(file), std::move(rename_failure), {}, false});
+}
+
+bool write_batch::targets_unchanged(bool linked) const {
+  for (const auto& each : files_) {
+    if (!each.file.unchanged_since_read(linked)) return false;
+  }
+  return true;
 }
 
 int write_batch::make_backups() {
@@ -195,7 +224,7 @@ int write_batch::write_journal() {
     written = disk().symlink_at(text.c_str(), journal_dir_->fd(), name.c_str()) == 0;
     journal_written_ = written;
   } else if (written) {
-    auto file = replacement::create(journal_dir_, name, false);
+    auto file = replacement::create(journal_dir_, name, false, std::nullopt);
     if (file) file->out().put(text);
     written = file && file->finish() == 0 && file->sync() == 0 &&
               disk().rename_at(journal_dir_->fd(), file->temp_.c_str(), journal_dir_->fd(),
@@ -288,9 +317,12 @@ int write_batch::commit_held() {
   // Before the first rename: the backups and the journal that names them
   // are made, then the new files and the directories synced (a file system
   // that syncs metadata in order takes the links along with the first file).
-  bool ready = make_backups() == 0 && write_journal() == 0;
+  // A file another program changed since it was read would lose that
+  // change: a look before the backups, and the last one before the first
+  // rename (the backup's link has changed the file's change time by then).
+  bool ready = targets_unchanged(false) && make_backups() == 0 && write_journal() == 0;
   for (auto& each : files_) ready = ready && each.file.sync() == 0;
-  if (!ready || sync_directories() != 0) {
+  if (!ready || sync_directories() != 0 || !targets_unchanged(true)) {
     remove_journal();
     drop_backups();
     return -1;

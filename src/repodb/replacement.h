@@ -45,9 +45,12 @@ bool is_temp_name(std::string_view name);
 // it in place.
 class replacement {
  public:
-  // Nothing (reported, naming the file) when the temporary file cannot be made.
+  // Nothing (reported, naming the file) when the temporary file cannot be
+  // made. expected: the version of the file that was read, which must still
+  // be in place when the new one takes its place (nothing: any version).
   static std::optional<replacement> create(std::shared_ptr<directory> dir, std::string name,
-                                           bool holds_passwords);
+                                           bool holds_passwords,
+                                           std::optional<struct stat> expected);
   replacement(replacement&& other) noexcept;
   replacement& operator=(replacement&&) = delete;
   ~replacement();
@@ -65,7 +68,10 @@ class replacement {
  private:
   friend class write_batch;
   replacement(std::shared_ptr<directory> dir, std::string name, std::string temp, int fd,
-              bool holds_passwords);
+              bool holds_passwords, std::optional<struct stat> expected);
+  // Whether the file is still the version read (linked: since the batch
+  // gave it a second name): reported when not.
+  bool unchanged_since_read(bool linked) const;
   void discard();
   // Its temporary name is gone: it took the place of its file.
   void placed();
@@ -76,6 +82,7 @@ class replacement {
   int fd_;
   text_writer writer_;
   bool holds_passwords_;
+  std::optional<struct stat> expected_;
   bool exists_ = true;
   int cleanup_slot_ = -1;  // removed by the signal handler while it exists
 };
@@ -112,6 +119,7 @@ class write_batch {
     int backup_slot = -1;
   };
   int make_backups();
+  bool targets_unchanged(bool linked) const;
   static constexpr std::size_t journal_link_limit = 4000;
   std::string journal_text() const;
   int write_journal();

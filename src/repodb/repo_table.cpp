@@ -11,7 +11,6 @@
 #include "cvs/cvs.h"
 #include "cvs/signal_cleanup.h"
 #include "cvs/fixed_paths.h"
-#include "repodb/background_release.h"
 #include "repodb/cvs_kept_files.h"
 #include "repodb/database.h"
 #include "repodb/file_formats.h"
@@ -40,6 +39,7 @@ int lowest_empty_slot() {
 // repository itself. Nothing when there is none.
 std::optional<std::string> open_workdir(const std::string& location, bool use_cvs) {
   if (use_cvs) {
+    remove_stopped_checkouts();
     auto dir = make_temp_dir();
     // Without a directory the checkout cannot run; the failure is the same.
     if (run_cvs_in(dir.value_or(""), location, "checkout", "CVSROOT") < 0) return std::nullopt;
@@ -63,11 +63,12 @@ std::string journal_beside(const std::string& lock_path) {
 
 // Under the lock, first what a killed run left: its half-done write-back is
 // undone before anything is read, and its temporary files go.
-bool take_lock(repo& r, const std::string& lock_path) {
+// keeps_journal: the write-back's journal goes beside this lock.
+bool take_lock(repo& r, const std::string& lock_path, bool keeps_journal) {
   auto lock = file_lock::take(lock_path);
   if (!lock) return false;
   r.locks.push_back(std::move(*lock));
-  if (r.journal_path.empty()) r.journal_path = journal_beside(lock_path);
+  if (keeps_journal && r.journal_path.empty()) r.journal_path = journal_beside(lock_path);
   if (recover_batch(journal_beside(lock_path)) != 0) return false;
   remove_stale_temp_files(directory_of(lock_path));
   return true;
@@ -90,34 +91,57 @@ std::optional<std::string> repo_lock_path(const repo& r, bool& refused) {
 
 // Locks what a changing run may rewrite, before anything is read: the host
 // file first, then the repository's own files.
+// A checkout's files go with the run, so no journal names them from
+// beside the repository's lock; the host file's journal may, and recovery
+// passes over a checkout that is gone.
 bool lock_files(repo& r) {
-  if (host_file_may_be_used(r) && !take_lock(r, std::string(fixed_paths::sys_passwd) + ".lock")) {
+  if (host_file_may_be_used(r) &&
+      !take_lock(r, std::string(fixed_paths::sys_passwd) + ".lock", true)) {
     return false;
   }
   bool refused = false;
   auto lock_path = repo_lock_path(r, refused);
-  return !refused && (!lock_path || take_lock(r, *lock_path));
+  return !refused && (!lock_path || take_lock(r, *lock_path, !r.use_cvs));
 }
 
 // A run that only reads never waits for the lock, but where a killed run
 // left its files half replaced and nobody holds the lock, it puts them back
 // first, as a changing run would.
-void recover_if_idle(const std::string& lock_path) {
+// false when what a killed run left cannot be put back: its files would be
+// shown mixed.
+bool recover_if_idle(const std::string& lock_path) {
   struct stat st {};
-  if (lstat(journal_beside(lock_path).c_str(), &st) != 0) return;
+  if (lstat(journal_beside(lock_path).c_str(), &st) != 0) return true;
   auto lock = file_lock::take_if_free(lock_path);
-  if (lock) recover_batch(journal_beside(lock_path));
+  return !lock || recover_batch(journal_beside(lock_path)) == 0;
 }
 
-void recover_for_reading(const repo& r) {
-  if (host_file_may_be_used(r)) recover_if_idle(std::string(fixed_paths::sys_passwd) + ".lock");
+bool recover_for_reading(const repo& r) {
+  if (host_file_may_be_used(r) &&
+      !recover_if_idle(std::string(fixed_paths::sys_passwd) + ".lock")) {
+    return false;
+  }
   auto dir = strip_method(r.root);
-  if ((r.use_cvs && !may_use_host_file(r)) || !dir) return;
+  if (r.use_cvs || !dir) return true;
   struct stat st {};
   std::string journal = std::string(*dir) + "/CVSROOT/.rosterkeep.journal";
-  if (lstat(journal.c_str(), &st) != 0) return;
+  if (lstat(journal.c_str(), &st) != 0) return true;
   bool refused = false;
-  if (auto lock_path = repo_lock_path(r, refused)) recover_if_idle(*lock_path);
+  auto lock_path = repo_lock_path(r, refused);
+  return !lock_path || recover_if_idle(*lock_path);
+}
+
+// A users file that is there but could not be read whole: a change now
+// would write passwd without it and part addresses from their users.
+bool users_file_unread(const repo& r) {
+  struct stat st {};
+  std::string path = r.workdir + "/CVSROOT/users";
+  if (r.has_users_file || lstat(path.c_str(), &st) != 0) return false;
+  std::fprintf(stderr,
+               "%s exists but could not be read whole, so a change now would part e-mail "
+               "addresses from their users; nothing was changed\n",
+               printable(path).c_str());
+  return true;
 }
 
 enum class registration { done, unreadable, refused };
@@ -136,33 +160,18 @@ registration register_files(repo& r, open_mode mode) {
     }
   }
   r.has_users_file = hfile_add(r, "users", false, users_read, users_write) == 1;
-  if (changing && !changes_would_last(r)) return registration::refused;
+  if (changing && (users_file_unread(r) || !changes_would_last(r))) return registration::refused;
   return registration::done;
 }
 
-// closing: the repository goes after this, so once the new files are
-// written what was read can go, while the disk syncs them.
-int write_back(repo& r, bool closing) {
-  // Without a lock (a remote checkout) there is no journal either: nobody
-  // could recover from it safely, and the checkout goes with the run.
+int write_back(repo& r) {
   write_batch batch(r.journal_path);
   bool staged = true;
   for (const hfile& file : r.files) {
     if (hfile_write(file, batch) < 0) staged = false;
   }
-  bool committed;
-  {
-    std::optional<background_release> release;
-    if (closing) {
-      std::vector<std::shared_ptr<const mapped_file>> read;
-      for (hfile& file : r.files) {
-        if (file.content) read.push_back(std::exchange(file.content, nullptr));
-      }
-      release.emplace(std::exchange(r.users, user_list()), std::move(read));
-    }
-    // Files that could not all be written replace none of the old ones.
-    committed = staged && batch.commit() == 0;
-  }
+  // Files that could not all be written replace none of the old ones.
+  bool committed = staged && batch.commit() == 0;
   if (!committed) return -1;
   if (!r.use_cvs) return 0;
   if (run_cvs_in(r.workdir, r.root, "commit", "-mrosterkeep_change") < 0) {
@@ -202,7 +211,7 @@ int repo_open(const std::string& location, bool use_cvs, open_mode mode) {
   opened->use_cvs = use_cvs;
   opened->root = location;
   if (mode == open_mode::changing && !lock_files(*opened)) return -1;
-  if (mode == open_mode::reading) recover_for_reading(*opened);
+  if (mode == open_mode::reading && !recover_for_reading(*opened)) return -1;
   auto workdir = open_workdir(location, use_cvs);
   if (!workdir) return -1;
   opened->workdir = std::move(*workdir);
@@ -226,7 +235,7 @@ int repo_open(const std::string& location, bool use_cvs, open_mode mode) {
 int repo_sync(int handle) {
   repo* r = repo_at(handle);
   if (!r || !r->modified) return 0;
-  int result = write_back(*r, false);
+  int result = write_back(*r);
   r->modified = false;
   return result;
 }
@@ -234,7 +243,7 @@ int repo_sync(int handle) {
 int repo_close(int handle) {
   repo* r = repo_at(handle);
   if (!r) return -1;
-  int result = r->modified ? write_back(*r, true) : 0;
+  int result = r->modified ? write_back(*r) : 0;
   r->files.clear();
   if (r->use_cvs && !r->keep_workdir && remove_tree(r->workdir) < 0) {
     std::fputs("***Warning: Couldn't clean up tempdirectory\n", stderr);

@@ -30,17 +30,18 @@ bool is_header(std::string_view line, std::string_view section) {
   return trimmed && trimmed->front() != '#' && *trimmed == section;
 }
 
-int read_section(line_reader& lines, user_loader& loader) {
+int read_section(line_reader& lines, user_list& users, user_list::source_id source) {
   std::string_view line;
+  user fields;
   while (lines.next(line)) {
     if (line == "\n") return 0;
     auto trimmed = trim_line(line);
     if (!trimmed || trimmed->front() == '#') continue;
-    if (!parse_pass_line(*trimmed, loader.next())) {
+    if (!parse_pass_line(*trimmed, fields)) {
       std::fprintf(stderr, "Invalid line %llu in %s\n", lines.number(), fixed_paths::sys_passwd);
       return -1;
     }
-    loader.push();
+    users.load(source, fields, true);
   }
   return 0;
 }
@@ -102,14 +103,13 @@ int sys_passwd_read(hfile& file) {
   if (!section) return -1;
   auto content = read_input(file);
   if (!content) return -1;
-  line_reader lines(content->text());
+  user_list& users = file.owner->users;
+  auto source = users.keep(std::move(content->text));
+  if (!source) return -1;
+  line_reader lines(users.text_of(*source));
   std::string_view line;
   while (lines.next(line)) {
-    if (is_header(line, *section)) {
-      // Other repositories' sections are no measure of this one's size.
-      user_loader loader(file.owner->users, content, 0, true);
-      return read_section(lines, loader);
-    }
+    if (is_header(line, *section)) return read_section(lines, users, *source);
   }
   return 0;
 }
@@ -118,13 +118,14 @@ int sys_passwd_write(const hfile& file, write_batch& batch) {
   const repo& r = *file.owner;
   auto section = strip_method(r.root);
   if (!section) return -1;
+  // The other sections as they are now: the file is read again.
   auto content = read_input(file);
   if (!content) return -1;
-  line_reader lines(content->text());
+  line_reader lines(content->text);
   // The new version is written beside the host file from the start: it is
   // never reopened by name from a shared directory, and putting it in place
   // is a rename within the host file's own file system.
-  auto out = replacement::create(file.dir, file.name, true);
+  auto out = replacement::create(file.dir, file.name, true, std::nullopt);
   if (!out) return -1;
   copy_replacing_section(lines, out->out(), *section, r.users);
   return stage(batch, std::move(*out), move_failure);

@@ -7,15 +7,19 @@
 #include <string>
 #include <string_view>
 
-#include "repodb/mapped_file.h"
-
 namespace rk {
 
 class text_writer {
  public:
   explicit text_writer(int fd) : fd_(fd) {}
 
+  // A long text (a run of lines as they were read, say) goes out as it is,
+  // without a copy in the block.
   void put(std::string_view text) {
+    if (text.size() >= block_size) {
+      if (flush() == 0) write_out(text);
+      return;
+    }
     buffer_.append(text);
     if (buffer_.size() >= block_size) flush();
   }
@@ -25,18 +29,13 @@ class text_writer {
     buffer_ += '\n';
     if (buffer_.size() >= block_size) flush();
   }
-  // Text that stands as it is to be written in from, at its place there: a
-  // long piece goes file to file, as the system copies it without its
-  // passing through the program.
-  void copy(const mapped_file& from, std::string_view text);
   // Writes what was gathered: 0, or -1 with errno set. After a failure
   // nothing more is written and every flush fails the same way.
   int flush();
 
  private:
+  void write_out(std::string_view text);
   static constexpr std::size_t block_size = 1 << 20;
-  // Shorter pieces are gathered: a call each would cost more.
-  static constexpr std::size_t copied_from = 64 << 10;
   int fd_;
   std::string buffer_;
   int error_ = 0;

@@ -57,8 +57,8 @@ TEST_F(local_repo, list_shows_control_characters_escaped) {
 }
 
 // A file's size is no measure of the memory a run takes: a sparse users file
-// of a gigabyte (whoever owns the repository can make one) is read through
-// a mapping, under a data limit far below its size.
+// of a gigabyte (whoever owns the repository can make one) is refused at
+// once, under a data limit far below its size.
 TEST_F(local_repo, a_huge_sparse_file_costs_no_memory_of_its_size) {
 #ifdef RK_SANITIZED
   GTEST_SKIP() << "the sanitizers' shadow memory counts against the limit";
@@ -72,7 +72,8 @@ TEST_F(local_repo, a_huge_sparse_file_costs_no_memory_of_its_size) {
   };
   result r = run_tool(options);
   EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(r.err, "Invalid line 3 in users file\nCouldn't hfile_read\n");
+  EXPECT_EQ(r.err, repo + "/CVSROOT/users: it has holes (a sparse file), so it is not read\n"
+                   "Couldn't hfile_read\n");
   EXPECT_EQ(r.out, "bob<no email>:  on sys\n");
 }
 
@@ -215,15 +216,44 @@ TEST_F(local_repo, invalid_passwd_cannot_be_opened) {
   EXPECT_EQ(passwd(), "alice:Ah:\n# fine\nnocolon\nbob:Bh:\n");
 }
 
-TEST_F(local_repo, invalid_users_file_is_read_up_to_the_fault_and_not_written) {
+// A users file that cannot be read whole is listed up to the fault, and no
+// change is made without it: passwd alone would part addresses from their
+// users (a deleted user's address stays, a renamed one's is lost).
+TEST_F(local_repo, a_users_file_not_read_whole_refuses_every_change) {
+  const std::string old_passwd = passwd();
   const std::string bad_users = "alice:a@x\nx\ncarol:c@x\n";
   write_file(repo + "/CVSROOT/users", bad_users);
   result r = rk({"list"});
   EXPECT_EQ(r.err, "Invalid line 2 in users file\nCouldn't hfile_read\n");
   EXPECT_EQ(r.out, "alice<a@x>: asys on sys\nbob<no email>:  on sys\ncarol<no email>: carol on sys\n");
-  EXPECT_EQ(rk({"del", "bob"}).status, 0);
-  EXPECT_EQ(passwd(), "alice:Ah:asys\ncarol:Ch:\n");
-  EXPECT_EQ(users(), bad_users);
+  const std::string refusal = "Invalid line 2 in users file\nCouldn't hfile_read\n" + repo +
+                              "/CVSROOT/users exists but could not be read whole, so a change now "
+                              "would part e-mail addresses from their users; nothing was changed\n";
+  const std::vector<std::string> unreadable[] = {{"chmod", "000"}, {"invalid"}};
+  for (const auto& why : unreadable) {
+    SCOPED_TRACE(why[0]);
+    write_file(repo + "/CVSROOT/users", bad_users);
+    if (why.size() > 1) chmod((repo + "/CVSROOT/users").c_str(), 0);
+    for (std::vector<std::string> action :
+         {std::vector<std::string>{"del", "bob"}, {"rename", "alice", "al"}, {"email", "bob"}}) {
+      SCOPED_TRACE(action[0]);
+      run_options options;
+      options.args = {"-d", repo};
+      options.args.insert(options.args.end(), action.begin(), action.end());
+      options.input = "b@x\n";
+      if (why.size() > 1) options.in_child = drop_file_access_override_in_child;
+      result changing = run_tool(options);
+      EXPECT_EQ(changing.status, 1);
+      if (why.size() == 1) {
+        EXPECT_EQ(changing.err, refusal);
+      }
+      EXPECT_NE(changing.err.find("nothing was changed"), std::string::npos) << changing.err;
+      EXPECT_EQ(changing.out, "Unable to open " + repo + "\n");
+      EXPECT_EQ(passwd(), old_passwd);
+      chmod((repo + "/CVSROOT/users").c_str(), 0644);
+      EXPECT_EQ(users(), bad_users);
+    }
+  }
 }
 
 TEST_F(local_repo, no_usable_password_file) {

@@ -66,17 +66,25 @@ TEST_F(signals, a_signal_at_the_hidden_question_changes_nothing) {
   }
 }
 
-// With -c the checkout directory goes too.
+// With -c the handler removes the checkout's files that hold users (it only
+// unlinks), and the next run with -c removes the rest of the checkout.
 TEST_F(signals, a_signal_removes_the_checkout) {
   scratch_dir cvs_dir;
   std::string kept = make_cvs_repo(cvs_dir, passwd_before, users_before);
   pty_session tty({"-c", "-d", ":local:" + kept, "add", "bob"});
   tty.expect("Password? ");
   tty.wait_for_echo_off();
-  ASSERT_EQ(list_dir(sandbox_tmp()).size(), 1u);
+  auto checkouts = list_dir(sandbox_tmp());
+  ASSERT_EQ(checkouts.size(), 1u);
+  std::string checkout = sandbox_tmp() + "/" + checkouts[0];
+  ASSERT_TRUE(exists(checkout + "/CVSROOT/passwd"));
   tty.send_signal(SIGTERM);
   EXPECT_EQ(tty.finish(), 128 + SIGTERM);
   EXPECT_TRUE(tty.terminal_is_sane());
+  EXPECT_FALSE(exists(checkout + "/CVSROOT/passwd"));
+  EXPECT_FALSE(exists(checkout + "/CVSROOT/users"));
+  result next = run_tool({"-c", "-d", ":local:" + kept, "list", "alice"});
+  EXPECT_EQ(next.status, 0) << next.err;
   EXPECT_EQ(list_dir(sandbox_tmp()), std::vector<std::string>{});
 }
 

@@ -47,15 +47,23 @@ TEST_F(trusted_links, a_planted_passwd_link_is_not_followed) {
   EXPECT_EQ(read_file(root_file), "root:secret:\n");
 }
 
-TEST_F(trusted_links, a_planted_users_link_is_handled_as_no_users_file) {
+// A users file that is a link not to be followed is not read: list goes on
+// without it, a change is refused.
+TEST_F(trusted_links, a_planted_users_link_is_not_followed) {
   std::string users = cvsroot() + "/users";
   unlink(users.c_str());
   link_as(root_file, users, nobody);
+  result listed = run_tool({"-d", repo, "list"});
+  EXPECT_EQ(listed.status, 0);
+  EXPECT_EQ(listed.err, refusal(users));
+  EXPECT_EQ(listed.out, "alice<no email>:  on sys\n");
   result r = run_tool({"-d", repo, "rename", "alice", "alicia"});
-  EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.err, refusal(users));
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, refusal(users) + users +
+                       " exists but could not be read whole, so a change now would part e-mail "
+                       "addresses from their users; nothing was changed\n");
   EXPECT_EQ(read_file(root_file), "root:secret:\n");
-  EXPECT_EQ(read_file(cvsroot() + "/passwd"), "alicia:ah:\n");
+  EXPECT_EQ(read_file(cvsroot() + "/passwd"), "alice:ah:\n");
 }
 
 TEST_F(trusted_links, a_planted_cvsroot_link_is_not_followed) {

@@ -1,8 +1,8 @@
 // The user list against a plain model of it: thousands of random adds,
 // loads of a file's lines, sets, deletes, renames and repeated names,
-// through the index's growth, its rehashing and the reuse of deleted slots,
-// for users kept as their lines and users with their fields on the side.
-// Texts given to it are copied: the test's own strings change under it.
+// through the index's growth, its rehashing and the reuse of deleted slots.
+// Texts given to it by view are copied: the test's own strings change
+// under it.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -88,33 +88,31 @@ TEST(user_list, behaves_as_a_map_in_list_order) {
         std::vector<std::string> batch_names{name, any_name(), step % 3 == 0 ? name : any_name()};
         bool adding = step % 4 != 0;
         bool second_has_sys_user = step % 2 == 0;
-        // Lines as a file holds them, its fields cut from them, each marked
-        // as standing as it is written or not.
-        std::vector<std::string> lines;
+        // Lines as a file holds them, kept by the list, their fields cut
+        // from its copy.
+        std::string text;
         for (std::size_t i = 0; i < batch_names.size(); ++i) {
-          if (!adding) lines.push_back(batch_names[i] + ":" + texts[i]);
-          else if (i == 1 && !second_has_sys_user) lines.push_back(batch_names[i] + ":" + texts[i]);
-          else lines.push_back(batch_names[i] + ":" + texts[i] + ":" + texts[3]);
+          if (!adding) text += batch_names[i] + ":" + texts[i] + "\n";
+          else if (i == 1 && !second_has_sys_user) text += batch_names[i] + ":" + texts[i] + "\n";
+          else text += batch_names[i] + ":" + texts[i] + ":" + texts[3] + "\n";
         }
-        std::vector<user> batch;
-        std::vector<std::uint8_t> as_read;
+        auto source = list.keep(std::move(text));
+        if (!source) break;  // as many files as the list can keep: none more
+        std::string_view kept = list.text_of(*source);
         for (std::size_t i = 0; i < batch_names.size(); ++i) {
-          std::string_view line = lines[i];
+          std::string_view line = kept.substr(0, kept.find('\n'));
+          kept.remove_prefix(line.size() + 1);
           std::string_view name_part = line.substr(0, batch_names[i].size());
           std::string_view first = line.substr(name_part.size() + 1, texts[i].size());
           if (!adding) {
-            batch.push_back(user{name_part, std::nullopt, std::nullopt, first});
-            as_read.push_back(random() % 3 ? unsigned{users_line_as_read} : 0u);
+            list.load(*source, user{name_part, std::nullopt, std::nullopt, first}, false);
           } else {
             field sys = i == 1 && !second_has_sys_user
                             ? field()
                             : field(line.substr(name_part.size() + first.size() + 2));
-            batch.push_back(user{name_part, first, sys, std::nullopt});
-            as_read.push_back(random() % 3 ? unsigned{pass_line_as_read} : 0u);
+            list.load(*source, user{name_part, first, sys, std::nullopt}, true);
           }
         }
-        list.load(batch, adding, as_read);
-        for (std::string& line : lines) line.assign(line.size(), '#');
         for (std::size_t i = 0; i < batch_names.size(); ++i) {
           if (!adding && !reference.has(batch_names[i])) continue;
           reference.add(batch_names[i]);
@@ -131,7 +129,7 @@ TEST(user_list, behaves_as_a_map_in_list_order) {
       case 2: {  // set a field
         ASSERT_EQ(list.find(name).has_value(), reference.has(name));
         if (!reference.has(name)) break;
-        // Empty, short, and longer than a packed text.
+        // Empty, short, and long.
         const auto long_size = std::size_t{0x4000} + static_cast<std::size_t>(step % 3);
         std::string value = step % 5 == 0   ? ""
                             : step % 7 == 0 ? std::string(long_size, 'x')
@@ -174,29 +172,59 @@ TEST(user_list, behaves_as_a_map_in_list_order) {
   expect_same(list, reference, names);
 }
 
-// A user kept as its password-file line is named by the line up to its
-// first colon, not by any start of it.
-TEST(user_list, a_name_that_starts_a_line_is_not_its_user) {
+// A user's line is written as it was read only where the text read holds
+// exactly the line that would be written.
+TEST(user_list, lines_as_read_are_found_only_where_they_stand_whole) {
   user_list list;
-  const std::string pass = "ab:h:s";
-  std::string_view line = pass;
-  const std::vector<user> pass_lines{
-      user{line.substr(0, 2), line.substr(3, 1), line.substr(5), std::nullopt}};
-  const std::vector<std::uint8_t> pass_marks{pass_line_as_read};
-  list.load(pass_lines, true, pass_marks);
-  // The users file names "a" where "ab" is next in list order.
-  const std::string users = "a:mail";
-  std::string_view users_line = users;
-  const std::vector<user> users_lines{
-      user{users_line.substr(0, 1), std::nullopt, std::nullopt, users_line.substr(2)}};
-  const std::vector<std::uint8_t> users_marks{users_line_as_read};
-  list.load(users_lines, false, users_marks);
-  EXPECT_FALSE(list.find("a"));
-  auto ab = list.find("ab");
-  ASSERT_TRUE(ab);
+  auto pass = list.keep("ab:h:s\ncd:h2\nef:h3:s3");
+  auto mail = list.keep("xab:mail\ncd:c@x\n");
+  ASSERT_TRUE(pass && mail);
+  std::string_view p = list.text_of(*pass), m = list.text_of(*mail);
+  list.load(*pass, user{p.substr(0, 2), p.substr(3, 1), p.substr(5, 1), std::nullopt}, true);
+  list.load(*pass, user{p.substr(7, 2), p.substr(10, 2), std::nullopt, std::nullopt}, true);
+  list.load(*pass, user{p.substr(13, 2), p.substr(16, 2), p.substr(19), std::nullopt}, true);
+  // "xab" is no user: its address ends up nowhere.
+  list.load(*mail, user{m.substr(0, 3), std::nullopt, std::nullopt, m.substr(4, 4)}, false);
+  list.load(*mail, user{m.substr(9, 2), std::nullopt, std::nullopt, m.substr(12, 3)}, false);
+  auto ab = list.find("ab"), cd = list.find("cd"), ef = list.find("ef");
+  ASSERT_TRUE(ab && cd && ef);
   EXPECT_EQ(ab->email, std::nullopt);
-  EXPECT_EQ(ab->hash, "h");
-  EXPECT_EQ(ab->sys_user, "s");
+  EXPECT_EQ(list.pass_line_in(*pass, *ab), "ab:h:s\n");
+  // Without a system user the line would be written with a ':' more.
+  EXPECT_EQ(list.pass_line_in(*pass, *cd), std::nullopt);
+  // The last line has no newline to copy.
+  EXPECT_EQ(list.pass_line_in(*pass, *ef), std::nullopt);
+  EXPECT_EQ(list.email_line_in(*mail, *cd), "cd:c@x\n");
+  list.set("ab", user_field::email, "mail");
+  EXPECT_EQ(list.email_line_in(*mail, *list.find("ab")), std::nullopt);
+  // A new name that ends the old one still finds "d:c@x\n" in "cd:c@x\n",
+  // which is just the line to write; any other does not.
+  list.rename("cd", "d");
+  EXPECT_EQ(list.email_line_in(*mail, *list.find("d")), "d:c@x\n");
+  list.rename("d", "e");
+  EXPECT_EQ(list.email_line_in(*mail, *list.find("e")), std::nullopt);
+  list.set("ab", user_field::hash, "h");
+  EXPECT_EQ(list.pass_line_in(*pass, *list.find("ab")), std::nullopt);
+}
+
+// Fields of any length a file can hold, read by place and stored by copy.
+TEST(user_list, long_fields_are_kept_whole) {
+  for (std::size_t size : {16383u, 16384u, 65535u, 65536u, 1u << 20}) {
+    SCOPED_TRACE(size);
+    user_list list;
+    std::string text = "n:" + std::string(size, 'h') + ":" + std::string(size, 's') + "\n";
+    auto source = list.keep(text);
+    ASSERT_TRUE(source);
+    std::string_view t = list.text_of(*source);
+    list.load(*source, user{t.substr(0, 1), t.substr(2, size), t.substr(3 + size, size), {}}, true);
+    list.set("n", user_field::email, std::string(size, 'e'));
+    list.rename("n", std::string(size, 'N'));
+    auto u = list.find(std::string(size, 'N'));
+    ASSERT_TRUE(u);
+    EXPECT_EQ(u->hash, std::string(size, 'h'));
+    EXPECT_EQ(u->sys_user, std::string(size, 's'));
+    EXPECT_EQ(u->email, std::string(size, 'e'));
+  }
 }
 
 }  // namespace

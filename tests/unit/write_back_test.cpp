@@ -42,8 +42,17 @@ class failing_disk : public file_system {
   ssize_t write(int fd, const void* data, std::size_t size) override {
     return hit("write") ? -1 : file_system::write(fd, data, size);
   }
-  ssize_t copy_range(int from_fd, off_t from_offset, int to_fd, std::size_t size) override {
-    return hit("copy_range") ? -1 : file_system::copy_range(from_fd, from_offset, to_fd, size);
+  ssize_t read(int fd, void* data, std::size_t size) override {
+    return hit("read") ? -1 : file_system::read(fd, data, size);
+  }
+  off_t seek(int fd, off_t offset, int whence) override {
+    return hit("seek") ? -1 : file_system::seek(fd, offset, whence);
+  }
+  int fstat(int fd, struct stat* status) override {
+    return hit("fstat") ? -1 : file_system::fstat(fd, status);
+  }
+  int stat_at(int dir, const char* name, struct stat* status) override {
+    return hit("stat_at") ? -1 : file_system::stat_at(dir, name, status);
   }
   int fsync(int fd) override { return hit("fsync") ? -1 : file_system::fsync(fd); }
   int fchmod(int fd, mode_t mode) override {
@@ -111,11 +120,16 @@ class write_back : public ::testing::Test {
   std::string file(const std::string& name) { return repo + "/CVSROOT/" + name; }
   std::string content(const std::string& name) { return rk_test::read_file(file(name)); }
   // A rename of alice, written back through fs: repo_close's result.
+  // Reads, the write-back and all through fs: a run that cannot read its
+  // files whole changes nothing.
   int rename_through(file_system& fs) {
-    int handle = repo_open(repo, false);
-    EXPECT_GE(handle, 0);
-    EXPECT_EQ(_rename_user(handle, "alice", "alicia"), 0);
     use_disk(&fs);
+    int handle = repo_open(repo, false);
+    if (handle < 0) {
+      use_disk(nullptr);
+      return -1;
+    }
+    EXPECT_EQ(_rename_user(handle, "alice", "alicia"), 0);
     int result = repo_close(handle);
     use_disk(nullptr);
     return result;
@@ -149,7 +163,8 @@ TEST_F(write_back, any_single_failing_call_leaves_both_files_old_or_both_new) {
   ASSERT_EQ(rename_through(counter), 0);
   expect_new();
   std::map<std::string, int> calls = counter.counts;
-  for (const char* call : {"open_dir", "open_at", "write", "fsync", "fchmod", "list_xattr",
+  for (const char* call : {"open_dir", "open_at", "read", "fstat", "seek", "stat_at", "write",
+                           "fsync", "fchmod", "list_xattr",
                            "get_xattr", "set_xattr", "symlink_at", "link_at", "rename_at", "unlink_at"}) {
     EXPECT_GT(calls[call], 0) << call << " is never made";
   }
@@ -180,7 +195,7 @@ TEST_F(write_back, any_single_failing_call_leaves_both_files_old_or_both_new) {
 }
 
 // Files of thousands of users, with lines of every kind: the lines that stand
-// as they are written are copied file to file, the others written anew,
+// as they are written are copied as they were read, the others written anew,
 // and the new files are what writing every line anew would give.
 struct big_files {
   std::string passwd, users;
@@ -252,12 +267,10 @@ TEST_F(write_back, lines_as_read_are_copied_and_the_others_written_anew) {
   const big_files f = make_big_files();
   struct {
     const char* what;
-    int copy_errno;  // 0: copies work
+    int write_errno;  // 0: writes work
     bool written;
   } cases[] = {
-      {"copies work", 0, true},
-      {"no copying here", ENOSYS, true},
-      {"another file system", EXDEV, true},
+      {"writes work", 0, true},
       {"the disk fails", EIO, false},
   };
   for (const auto& c : cases) {
@@ -270,17 +283,16 @@ TEST_F(write_back, lines_as_read_are_copied_and_the_others_written_anew) {
     EXPECT_EQ(_set_user_info(handle, "u20000", "new", std::nullopt, std::nullopt), 0);
     EXPECT_EQ(_rename_user(handle, "u25000", "renamed"), 0);
     failing_disk disk;
-    if (c.copy_errno) {
-      disk.fail_call = "copy_range";
+    if (c.write_errno) {
+      disk.fail_call = "write";
       disk.fail_at = 1;
-      disk.fail_errno = c.copy_errno;
+      disk.fail_errno = c.write_errno;
     }
     use_disk(&disk);
     ::testing::internal::CaptureStderr();
     int result = repo_close(handle);
     std::string err = ::testing::internal::GetCapturedStderr();
     use_disk(nullptr);
-    EXPECT_GT(disk.counts["copy_range"], 0);
     EXPECT_EQ(result, c.written ? 0 : -1) << err;
     EXPECT_TRUE(content("passwd") == (c.written ? f.new_passwd : f.passwd));
     EXPECT_TRUE(content("users") == (c.written ? f.new_users : f.users));
