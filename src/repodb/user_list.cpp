@@ -1,6 +1,8 @@
 #include "repodb/user_list.h"
 
+#include <algorithm>
 #include <functional>
+#include <iterator>
 #include <new>
 
 namespace rk {
@@ -8,10 +10,6 @@ namespace {
 
 constexpr std::uint32_t empty_slot = 0;
 constexpr std::uint32_t deleted_slot = 0xffffffff;
-
-std::uint32_t hash_of(std::string_view name) {
-  return static_cast<std::uint32_t>(std::hash<std::string_view>{}(name));
-}
 
 // Places are 32-bit: a text past that is more than the list can hold, which
 // ends the run as any other want of memory does.
@@ -21,6 +19,10 @@ std::uint32_t hash_of(std::string_view name) {
 }
 
 }  // namespace
+
+std::uint32_t user_list::hash_of(std::string_view name) {
+  return static_cast<std::uint32_t>(std::hash<std::string_view>{}(name));
+}
 
 std::optional<user_list::source_id> user_list::keep(std::string text) {
   if (sources_.size() >= deleted) return std::nullopt;
@@ -66,61 +68,94 @@ std::size_t user_list::slot_of(std::string_view name, std::uint32_t hash) const 
   if (slots_.empty()) return 0;
   const std::size_t mask = slots_.size() - 1;
   for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
-    std::uint32_t slot = slots_[i];
-    if (slot == empty_slot) return slots_.size();
-    if (slot == deleted_slot) continue;
-    const record& r = records_[slot - 1];
-    if (r.name_hash == hash && text_at(r, name_at) == name) return i;
+    const slot& s = slots_[i];
+    if (s.position == empty_slot) return slots_.size();
+    if (s.position != deleted_slot && s.hash == hash &&
+        text_at(records_[s.position - 1], name_at) == name) {
+      return i;
+    }
   }
 }
 
 void user_list::insert_slot(std::uint32_t hash, std::uint32_t position) {
   const std::size_t mask = slots_.size() - 1;
   std::size_t i = hash & mask;
-  while (slots_[i] != empty_slot && slots_[i] != deleted_slot) i = (i + 1) & mask;
-  if (slots_[i] == empty_slot) ++used_slots_;
-  slots_[i] = position + 1;
+  while (slots_[i].position != empty_slot && slots_[i].position != deleted_slot) {
+    i = (i + 1) & mask;
+  }
+  if (slots_[i].position == empty_slot) ++used_slots_;
+  slots_[i] = slot{position + 1, hash};
 }
 
-// Room for one more: the table is rebuilt, without its deleted slots, at
-// twice the size it needs once it would be over half full.
-void user_list::make_room() {
-  if ((used_slots_ + 1) * 2 <= slots_.size()) return;
+// Room for more: once the table would be over half full it is rebuilt,
+// without its deleted slots, at least twice the size of the live users.
+void user_list::make_room(std::size_t more) {
+  if ((used_slots_ + more) * 2 <= slots_.size()) return;
   std::size_t size = 16;
-  while (size < (live_ + 1) * 4) size *= 2;
-  slots_.assign(size, empty_slot);
+  while (size < (live_ + more) * 2) size *= 2;
+  std::vector<slot> old(size, slot{empty_slot, 0});
+  old.swap(slots_);
   used_slots_ = 0;
-  for (std::size_t position = 0; position < records_.size(); ++position) {
-    const record& r = records_[position];
-    if (!is_deleted(r)) insert_slot(r.name_hash, static_cast<std::uint32_t>(position));
+  for (const slot& s : old) {
+    if (s.position != empty_slot && s.position != deleted_slot) {
+      insert_slot(s.hash, s.position - 1);
+    }
   }
 }
 
-std::uint32_t user_list::append(const record& r) {
+void user_list::expect(std::size_t more) { make_room(more); }
+
+std::uint32_t user_list::append(const record& r, std::uint32_t hash) {
   if (records_.size() >= deleted_slot - 1) too_large();
-  make_room();
+  make_room(1);
   records_.push_back(r);
   auto position = static_cast<std::uint32_t>(records_.size() - 1);
-  insert_slot(r.name_hash, position);
+  insert_slot(hash, position);
   ++live_;
   return position;
 }
 
-void user_list::load(source_id source, const user& fields, bool adding) {
-  std::uint32_t hash = hash_of(fields.name);
-  std::size_t at = slot_of(fields.name, hash);
-  if (at == slots_.size()) {
+user_list::record* user_list::next_in_order(std::string_view name) {
+  if (next_in_order_ >= records_.size()) return nullptr;
+  record& r = records_[next_in_order_];
+  if (is_deleted(r) || text_at(r, name_at) != name) return nullptr;
+  ++next_in_order_;
+  return &r;
+}
+
+void user_list::load_all(source_id source, std::span<const user> records, bool adding) {
+  if (!adding) {
+    for (const user& fields : records) load(source, fields, false);
+    return;
+  }
+  make_room(records.size());
+  std::uint32_t hashes[64];
+  for (std::size_t start = 0; start < records.size(); start += std::size(hashes)) {
+    std::size_t count = std::min(std::size(hashes), records.size() - start);
+    for (std::size_t i = 0; i < count; ++i) {
+      hashes[i] = hash_of(records[start + i].name);
+      __builtin_prefetch(&slots_[hashes[i] & (slots_.size() - 1)]);
+    }
+    for (std::size_t i = 0; i < count; ++i) load_hashed(source, records[start + i], true, hashes[i]);
+  }
+}
+
+void user_list::load_hashed(source_id source, const user& fields, bool adding,
+                            std::uint32_t hash) {
+  record* known = adding ? nullptr : next_in_order(fields.name);
+  std::size_t at = known ? 0 : slot_of(fields.name, hash);
+  if (!known && at == slots_.size()) {
     if (!adding) return;
     record r;
-    r.name_hash = hash;
     put(r, name_at, source, fields.name);
     put(r, hash_at, source, fields.hash);
     put(r, sys_user_at, source, fields.sys_user);
     put(r, email_at, source, fields.email);
-    append(r);
+    append(r, hash);
     return;
   }
-  record& r = records_[slots_[at] - 1];
+  if (!known) next_in_order_ = slots_[at].position;
+  record& r = known ? *known : records_[slots_[at].position - 1];
   if (fields.hash) put(r, hash_at, source, fields.hash);
   if (fields.sys_user) put(r, sys_user_at, source, fields.sys_user);
   if (fields.email) put(r, email_at, source, fields.email);
@@ -129,16 +164,15 @@ void user_list::load(source_id source, const user& fields, bool adding) {
 std::optional<user> user_list::find(std::string_view name) const {
   std::size_t at = slot_of(name, hash_of(name));
   if (at == slots_.size()) return std::nullopt;
-  return view_of(records_[slots_[at] - 1]);
+  return view_of(records_[slots_[at].position - 1]);
 }
 
 bool user_list::add(std::string_view name) {
   std::uint32_t hash = hash_of(name);
   if (slot_of(name, hash) != slots_.size()) return false;
   record r;
-  r.name_hash = hash;
   put(r, name_at, copies, name);
-  append(r);
+  append(r, hash);
   return true;
 }
 
@@ -148,16 +182,16 @@ void user_list::set(std::string_view name, user_field which, std::string_view va
   field_index i = which == user_field::hash ? hash_at
                   : which == user_field::sys_user ? sys_user_at
                                                   : email_at;
-  put(records_[slots_[at] - 1], i, copies, value);
+  put(records_[slots_[at].position - 1], i, copies, value);
 }
 
 bool user_list::erase(std::string_view name) {
   std::size_t at = slot_of(name, hash_of(name));
   if (at == slots_.size()) return false;
-  record& r = records_[slots_[at] - 1];
+  record& r = records_[slots_[at].position - 1];
   r = record{};
   r.sources[name_at] = deleted;
-  slots_[at] = deleted_slot;
+  slots_[at].position = deleted_slot;
   --live_;
   return true;
 }
@@ -165,14 +199,13 @@ bool user_list::erase(std::string_view name) {
 void user_list::rename(std::string_view old_name, std::string_view new_name) {
   std::size_t at = slot_of(old_name, hash_of(old_name));
   if (at == slots_.size()) return;
-  std::uint32_t position = slots_[at] - 1;
-  slots_[at] = deleted_slot;
+  std::uint32_t position = slots_[at].position - 1;
+  slots_[at].position = deleted_slot;
   record& r = records_[position];
   put(r, name_at, copies, new_name);
-  r.name_hash = hash_of(new_name);
   // The deleted slot still counts as used, so there is room for this one.
-  insert_slot(r.name_hash, position);
-  make_room();
+  insert_slot(hash_of(new_name), position);
+  make_room(0);
 }
 
 std::optional<std::string_view> user_list::pass_line_in(source_id source, const user& u) const {

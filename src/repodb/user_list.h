@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <deque>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -38,10 +39,19 @@ class user_list {
   std::optional<source_id> keep(std::string text);
   std::string_view text_of(source_id source) const { return sources_[source]; }
 
+  // Makes room in the index for that many more users, so that loading a
+  // file sizes it once instead of growing it step by step.
+  void expect(std::size_t more);
   // Stores one record whose texts lie in text_of(source): a name already
   // there is updated (an absent field leaves its value alone), a new one
   // added at the end, or, unless adding, left out.
-  void load(source_id source, const user& fields, bool adding);
+  void load(source_id source, const user& fields, bool adding) {
+    load_hashed(source, fields, adding, hash_of(fields.name));
+  }
+  // The same for records in order, the places in the index they need fetched
+  // ahead while the others are stored: a file's many lookups do not wait on
+  // the memory one at a time.
+  void load_all(source_id source, std::span<const user> records, bool adding);
 
   std::optional<user> find(std::string_view name) const;
   // Adds name, with no fields, unless it is there: whether it was added.
@@ -77,11 +87,10 @@ class user_list {
     std::uint32_t length = absent;
   };
   enum field_index { name_at, hash_at, sys_user_at, email_at };
-  // 40 bytes a user.
+  // 36 bytes a user.
   struct record {
     place fields[4];
     source_id sources[4] = {copies, copies, copies, copies};
-    std::uint32_t name_hash = 0;
   };
 
   std::string_view text_at(const record& r, field_index i) const {
@@ -97,21 +106,32 @@ class user_list {
   void put(record& r, field_index i, source_id source, field text);
   bool holds_in(source_id source, std::string_view text) const;
 
-  // An open-addressing table of positions in records_ (position + 1; 0 is
-  // empty, all ones deleted), at most half full with deleted slots counted,
-  // so that a probe for a name that is not there ends after a few slots.
+  // An open-addressing table of positions in records_, at most half full
+  // with deleted slots counted, so that a probe for a name that is not there
+  // ends after a few slots. A slot holds the name's hash beside the position
+  // (+ 1; 0 is empty, all ones deleted), so that a probe reads few records.
+  struct slot {
+    std::uint32_t position;
+    std::uint32_t hash;
+  };
   std::size_t slot_of(std::string_view name, std::uint32_t hash) const;
   void insert_slot(std::uint32_t hash, std::uint32_t position);
-  void make_room();
-  std::uint32_t append(const record& r);
+  void make_room(std::size_t more);
+  static std::uint32_t hash_of(std::string_view name);
+  void load_hashed(source_id source, const user& fields, bool adding, std::uint32_t hash);
+  std::uint32_t append(const record& r, std::uint32_t hash);
+  // The record a file that names users in list order (as the tool writes
+  // them) names next, if it is that one: found without a look in the table.
+  record* next_in_order(std::string_view name);
 
   std::vector<std::string> sources_{std::string()};
   // Records never move as the list grows: no table the size of the list is
   // copied on the way.
   std::deque<record> records_;
-  std::vector<std::uint32_t> slots_;
+  std::vector<slot> slots_;
   std::size_t live_ = 0;
   std::size_t used_slots_ = 0;  // live and deleted
+  std::size_t next_in_order_ = 0;
 };
 
 }  // namespace rk
