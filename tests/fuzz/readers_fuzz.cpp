@@ -32,7 +32,8 @@ struct listed_user {
   bool operator==(const listed_user&) const = default;
 };
 
-// Every user of the repository, or nothing when it cannot be opened.
+// Every user of the repository, or nothing when it cannot be opened. An
+// absent hash or system user is written as empty text, and so read back.
 std::optional<std::vector<listed_user>> read_users() {
   int handle = repo_open(repo, false, open_mode::reading);
   if (handle < 0) return std::nullopt;
@@ -40,6 +41,8 @@ std::optional<std::vector<listed_user>> read_users() {
   for (const std::string& name : _list_users(handle).value_or(std::vector<std::string>{})) {
     listed_user u{name, {}, {}, {}};
     _get_user_info(handle, name, &u.hash, &u.sys_user, &u.email);
+    u.hash = u.hash.value_or("");
+    u.sys_user = u.sys_user.value_or("");
     users.push_back(u);
   }
   repo_close(handle);
