@@ -6,10 +6,12 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <optional>
 #include <string_view>
 #include <vector>
 
 #include "repodb/file_system.h"
+#include "repodb/readable_text.h"
 #include "repodb/replacement.h"
 
 namespace rk {
@@ -43,6 +45,49 @@ ssize_t read_sized(std::vector<char>& buffer, Reader read) {
   return -1;
 }
 
+// The names of fd's extended attributes, NUL after each; nothing, errno
+// set, when they cannot be listed (ENOTSUP: the file system has none).
+std::optional<std::vector<char>> xattr_names(int fd) {
+  std::vector<char> names;
+  ssize_t length = read_sized(names, [fd](char* data, std::size_t size) {
+    return disk().list_xattr(fd, data, size);
+  });
+  if (length < 0) return std::nullopt;
+  names.resize(static_cast<std::size_t>(length));
+  return names;
+}
+
+bool has_name(const std::vector<char>& names, std::string_view name) {
+  for (std::size_t at = 0; at < names.size();) {
+    std::string_view each = names.data() + at;
+    if (each == name) return true;
+    at += each.size() + 1;
+  }
+  return false;
+}
+
+// What the new file got that the old one has not (an ACL from its
+// directory's default ACL, say) goes: the new version is the old one's
+// equal. A security label stays, as the system set it.
+int remove_extra_xattrs(int from, int to, const std::string& target) {
+  auto old_names = xattr_names(from);
+  auto new_names = xattr_names(to);
+  if (!old_names || !new_names) return errno == ENOTSUP ? 0 : -1;
+  for (std::size_t at = 0; at < new_names->size();) {
+    const char* name = new_names->data() + at;
+    at += std::string_view(name).size() + 1;
+    if (has_name(*old_names, name) || std::string_view(name).starts_with("security.")) continue;
+    if (disk().remove_xattr(to, name) != 0) {
+      int saved = errno;
+      std::fprintf(stderr, "%s: the attribute %s of the new version cannot be removed\n",
+                   printable(target).c_str(), name);
+      errno = saved;
+      return -1;
+    }
+  }
+  return 0;
+}
+
 int copy_xattrs(int from, int to, const std::string& target) {
   std::vector<char> names;
   ssize_t length = read_sized(names, [from](char* data, std::size_t size) {
@@ -59,7 +104,7 @@ int copy_xattrs(int from, int to, const std::string& target) {
     if (size < 0 || disk().set_xattr(to, name, value.data(), static_cast<std::size_t>(size)) != 0) {
       if (may_skip(name, errno)) continue;
       int saved = errno;
-      std::fprintf(stderr, "%s: the attribute %s cannot be carried over\n", target.c_str(), name);
+      std::fprintf(stderr, "%s: the attribute %s cannot be carried over\n", printable(target).c_str(), name);
       errno = saved;
       return -1;
     }
@@ -80,8 +125,9 @@ int carry_attributes(const directory& dir, const std::string& name, int to) {
     return -1;
   }
   give_owner(to, old);
+  int result = from >= 0 ? remove_extra_xattrs(from, to, dir.path_of(name)) : 0;
   // After the owner: a change of owner may clear the set-id bits.
-  int result = disk().fchmod(to, old.st_mode & 07777);
+  if (result == 0) result = disk().fchmod(to, old.st_mode & 07777);
   if (result == 0 && from >= 0) result = copy_xattrs(from, to, dir.path_of(name));
   if (from >= 0) {
     int saved = errno;

@@ -86,6 +86,16 @@ int file_system::set_xattr(int fd, const char* name, const void* value, std::siz
 #endif
 }
 
+int file_system::remove_xattr(int fd, const char* name) {
+#ifdef RK_HAVE_XATTR
+  return ::fremovexattr(fd, name);
+#else
+  static_cast<void>(fd), static_cast<void>(name);
+  errno = ENOTSUP;
+  return -1;
+#endif
+}
+
 int file_system::symlink_at(const char* text, int dir, const char* name) {
   return ::symlinkat(text, dir, name);
 }

@@ -29,6 +29,7 @@ class file_system {
   virtual ssize_t list_xattr(int fd, char* names, std::size_t size);
   virtual ssize_t get_xattr(int fd, const char* name, void* value, std::size_t size);
   virtual int set_xattr(int fd, const char* name, const void* value, std::size_t size);
+  virtual int remove_xattr(int fd, const char* name);
   virtual int symlink_at(const char* text, int dir, const char* name);
   virtual int link_at(int from_dir, const char* from, int to_dir, const char* to);
   virtual int rename_at(int from_dir, const char* from, int to_dir, const char* to);

@@ -117,4 +117,18 @@ TEST_F(write_failure, a_rewrite_keeps_the_acl_and_extended_attributes) {
   EXPECT_EQ(std::string(value), "keep me");
 }
 
+// A default ACL on CVSROOT gives a new file an access ACL: the new version
+// of a file that had none has none either.
+TEST_F(write_failure, a_default_acl_of_the_directory_is_not_given_to_the_new_version) {
+  std::string passwd = repo + "/CVSROOT/passwd";
+  ASSERT_EQ(run_program({"setfacl", "-d", "-m", "u:nobody:rw", repo + "/CVSROOT"}).status, 0);
+  struct stat before = file_status(passwd);
+  result r = run_tool({"-d", repo, "del", "alice"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(read_file(passwd), "bob:BBBBBBBBBBBBB:bob\n");
+  EXPECT_LT(getxattr(passwd.c_str(), "system.posix_acl_access", nullptr, 0), 0);
+  EXPECT_EQ(errno, ENODATA);
+  EXPECT_EQ(file_status(passwd).st_mode, before.st_mode);
+}
+
 }  // namespace

@@ -71,6 +71,9 @@ class failing_disk : public file_system {
   int set_xattr(int fd, const char* name, const void* value, std::size_t size) override {
     return hit("set_xattr") ? -1 : file_system::set_xattr(fd, name, value, size);
   }
+  int remove_xattr(int fd, const char* name) override {
+    return hit("remove_xattr") ? -1 : file_system::remove_xattr(fd, name);
+  }
   int symlink_at(const char* text, int dir, const char* name) override {
     return hit("symlink_at") ? -1 : file_system::symlink_at(text, dir, name);
   }
