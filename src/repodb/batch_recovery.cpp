@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "repodb/file_system.h"
+#include "repodb/file_text.h"
 #include "repodb/readable_text.h"
 #include "repodb/replacement.h"
 
@@ -23,27 +24,21 @@ namespace {
 // file.
 std::optional<std::string> read_journal(const directory& dir, const std::string& name) {
   struct stat st {};
-  if (fstatat(dir.fd(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return std::nullopt;
+  if (disk().stat_at(dir.fd(), name.c_str(), &st) != 0) return std::nullopt;
   if (st.st_uid != geteuid() || !(S_ISLNK(st.st_mode) || S_ISREG(st.st_mode))) {
     errno = EPERM;
     return std::nullopt;
   }
-  std::string text(static_cast<std::size_t>(st.st_size), '\0');
   if (S_ISLNK(st.st_mode)) {
-    ssize_t got = readlinkat(dir.fd(), name.c_str(), text.data(), text.size());
+    std::string text(static_cast<std::size_t>(st.st_size), '\0');
+    ssize_t got = disk().read_link_at(dir.fd(), name.c_str(), text.data(), text.size());
     if (got < 0) return std::nullopt;
     text.resize(static_cast<std::size_t>(got));
     return text;
   }
-  int fd = disk().open_at(dir.fd(), name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0);
-  if (fd < 0) return std::nullopt;
-  ssize_t got = read(fd, text.data(), text.size());
-  int saved = errno;
-  disk().close(fd);
-  errno = saved;
-  if (got < 0) return std::nullopt;
-  text.resize(static_cast<std::size_t>(got));
-  return text;
+  auto file = read_file_at(dir.fd(), name, dir.path_of(name));
+  if (!file) return std::nullopt;
+  return std::move(file->text);
 }
 
 // The paths of the journal's lines, their escapes undone; a last line cut
@@ -83,10 +78,16 @@ int put_back(const std::string& target, const std::string& backup) {
   if (!dir) return -1;
   struct stat old {}, now {};
   std::string backup_name = base_name(backup), target_name = base_name(target);
-  if (fstatat(dir->fd(), backup_name.c_str(), &old, AT_SYMLINK_NOFOLLOW) != 0) {
-    return errno == ENOENT ? 0 : -1;
+  if (disk().stat_at(dir->fd(), backup_name.c_str(), &old) != 0) {
+    if (errno != ENOENT) return -1;
+    // Its rename was done, or it never came: the file stays as it is.
+    std::fprintf(stderr,
+                 "%s: the backup a stopped run of rosterkeep kept of it is gone, so it stays as "
+                 "it is; check that it holds what it should\n",
+                 printable(target).c_str());
+    return 0;
   }
-  bool same = fstatat(dir->fd(), target_name.c_str(), &now, AT_SYMLINK_NOFOLLOW) == 0 &&
+  bool same = disk().stat_at(dir->fd(), target_name.c_str(), &now) == 0 &&
               now.st_dev == old.st_dev && now.st_ino == old.st_ino;
   int result = same ? disk().unlink_at(dir->fd(), backup_name.c_str())
                     : disk().rename_at(dir->fd(), backup_name.c_str(), dir->fd(), target_name.c_str());

@@ -118,7 +118,7 @@ int carry_attributes(const directory& dir, const std::string& name, int to) {
   int from = disk().open_at(dir.fd(), name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0);
   if (from < 0 && errno != ENOENT) return -1;
   struct stat old = new_file_status();
-  if (from >= 0 && fstat(from, &old) != 0) {
+  if (from >= 0 && disk().fstat(from, &old) != 0) {
     int saved = errno;
     disk().close(from);
     errno = saved;

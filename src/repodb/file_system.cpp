@@ -100,6 +100,10 @@ int file_system::symlink_at(const char* text, int dir, const char* name) {
   return ::symlinkat(text, dir, name);
 }
 
+ssize_t file_system::read_link_at(int dir, const char* name, char* text, std::size_t size) {
+  return ::readlinkat(dir, name, text, size);
+}
+
 int file_system::link_at(int from_dir, const char* from, int to_dir, const char* to) {
   return ::linkat(from_dir, from, to_dir, to, 0);
 }

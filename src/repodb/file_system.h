@@ -31,6 +31,7 @@ class file_system {
   virtual int set_xattr(int fd, const char* name, const void* value, std::size_t size);
   virtual int remove_xattr(int fd, const char* name);
   virtual int symlink_at(const char* text, int dir, const char* name);
+  virtual ssize_t read_link_at(int dir, const char* name, char* text, std::size_t size);
   virtual int link_at(int from_dir, const char* from, int to_dir, const char* to);
   virtual int rename_at(int from_dir, const char* from, int to_dir, const char* to);
   virtual int unlink_at(int dir, const char* name);

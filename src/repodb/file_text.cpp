@@ -30,20 +30,23 @@ int has_holes(int fd, off_t size) {
 #endif
 }
 
-// Reads up to size bytes (fewer where the file has become shorter).
+// Reads the size bytes the file had a moment ago; a file that has become
+// shorter since then is being changed, and is not read (EAGAIN).
 bool read_all(int fd, std::string& text, std::size_t size) {
   text.resize(size);
   std::size_t done = 0;
   while (done < size) {
     ssize_t got = disk().read(fd, text.data() + done, size - done);
-    if (got == 0) break;
+    if (got == 0) {
+      errno = EAGAIN;
+      return false;
+    }
     if (got < 0) {
       if (errno == EINTR) continue;
       return false;
     }
     done += static_cast<std::size_t>(got);
   }
-  text.resize(done);
   return true;
 }
 

@@ -50,8 +50,12 @@ int hfile_add(repo& owner, const std::string& name, bool may_create, int (*read)
   }
   std::string file_name = base_name(*target);
   struct stat st {};
-  if (!dir || fstatat(dir->fd(), file_name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
-    if (errno != ENOENT || !may_create) return 0;
+  if (!dir || disk().stat_at(dir->fd(), file_name.c_str(), &st) != 0) {
+    if (errno != ENOENT) {
+      std::perror(printable(path).c_str());
+      return 0;
+    }
+    if (!may_create) return 0;
     if (!dir || create_empty(*dir, file_name) != 0) {
       std::perror("creat");
       return 0;

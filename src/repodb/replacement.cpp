@@ -182,7 +182,7 @@ int write_batch::make_backups() {
   for (auto& each : files_) {
     const directory& dir = *each.file.dir_;
     struct stat st {};
-    if (fstatat(dir.fd(), each.file.name_.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+    if (disk().stat_at(dir.fd(), each.file.name_.c_str(), &st) != 0) continue;
     each.backup = with_fresh_name([&](const std::string& candidate) {
       return disk().link_at(dir.fd(), each.file.name_.c_str(), dir.fd(), candidate.c_str());
     });

@@ -74,6 +74,9 @@ class failing_disk : public file_system {
   int remove_xattr(int fd, const char* name) override {
     return hit("remove_xattr") ? -1 : file_system::remove_xattr(fd, name);
   }
+  ssize_t read_link_at(int dir, const char* name, char* text, std::size_t size) override {
+    return hit("read_link_at") ? -1 : file_system::read_link_at(dir, name, text, size);
+  }
   int symlink_at(const char* text, int dir, const char* name) override {
     return hit("symlink_at") ? -1 : file_system::symlink_at(text, dir, name);
   }
@@ -194,6 +197,39 @@ TEST_F(write_back, any_single_failing_call_leaves_both_files_old_or_both_new) {
       ::testing::internal::CaptureStderr();
       expect_clean_after_next_run();
       ::testing::internal::GetCapturedStderr();
+    }
+  }
+}
+
+// Reads that come short: a few bytes at a time is how a read may go, an end
+// before the file's size means the file is being changed under the run.
+class short_reading_disk : public file_system {
+ public:
+  bool ends_early = false;
+  ssize_t read(int fd, void* data, std::size_t size) override {
+    if (ends_early && ++reads == 2) return 0;
+    return file_system::read(fd, data, std::min<std::size_t>(size, 3));
+  }
+  int reads = 0;
+};
+
+TEST_F(write_back, short_reads_are_read_on_and_an_early_end_changes_nothing) {
+  for (bool ends_early : {false, true}) {
+    SCOPED_TRACE(ends_early ? "an early end" : "three bytes a read");
+    rk_test::write_file(file("passwd"), old_passwd);
+    rk_test::write_file(file("users"), old_users);
+    short_reading_disk disk;
+    disk.ends_early = ends_early;
+    ::testing::internal::CaptureStderr();
+    int result = rename_through(disk);
+    std::string err = ::testing::internal::GetCapturedStderr();
+    if (ends_early) {
+      EXPECT_EQ(result, -1);
+      EXPECT_NE(err.find(file("passwd") + ": "), std::string::npos) << err;
+      expect_old();
+    } else {
+      EXPECT_EQ(result, 0) << err;
+      expect_new();
     }
   }
 }
