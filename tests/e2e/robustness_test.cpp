@@ -4,12 +4,15 @@
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <sys/resource.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
 #include <random>
+#include <thread>
 
 #include "harness.h"
 #include "pty_session.h"
@@ -189,6 +192,55 @@ TEST_F(robustness, a_sparse_terabyte_is_refused_at_once) {
   r = run_tool({"-d", repo, "list"});
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err, file + ": it has holes (a sparse file), so it is not read\nCouldn't hfile_read\n");
+}
+
+// A signal at any moment of a run on a large repository (inside malloc,
+// say, while the files are read) ends it by that signal at once: the handler
+// only unlinks, so it cannot wait on a lock the interrupted code holds. The
+// files are old or new, never anything else, and no temporary file stays.
+TEST_F(robustness, a_signal_at_any_moment_ends_the_run_at_once) {
+  std::string many_passwd, many_users;
+  for (int n = 0; n < 100000; ++n) {
+    many_passwd += "user" + std::to_string(n) + ":0123456789abc:cvs\n";
+    many_users += "user" + std::to_string(n) + ":user" + std::to_string(n) + "@example.org\n";
+  }
+  const std::string tool = sandbox_tool();
+  for (int delay_ms : {0, 2, 5, 10, 20, 40, 80}) {
+    SCOPED_TRACE(std::to_string(delay_ms) + " ms");
+    write_file(cvsroot() + "/passwd", many_passwd);
+    write_file(cvsroot() + "/users", many_users);
+    pid_t child = fork();
+    if (child == 0) {
+      int null = open("/dev/null", O_RDWR);
+      dup2(null, 0), dup2(null, 1), dup2(null, 2);
+      execl(tool.c_str(), tool.c_str(), "-d", repo.c_str(), "rename", "user7", "renamed",
+            static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(delay_ms));
+    kill(child, SIGINT);
+    int status = 0;
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    pid_t ended = 0;
+    while ((ended = waitpid(child, &status, WNOHANG)) == 0 &&
+           std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    if (ended == 0) {
+      kill(child, SIGKILL);
+      waitpid(child, &status, 0);
+      FAIL() << "the run did not end after the signal";
+    }
+    EXPECT_TRUE((WIFSIGNALED(status) && WTERMSIG(status) == SIGINT) ||
+                (WIFEXITED(status) && WEXITSTATUS(status) == 0));
+    std::string now = passwd();
+    EXPECT_TRUE(now == many_passwd || now.find("renamed:") != std::string::npos);
+    EXPECT_EQ(users().find("renamed:") == std::string::npos, now == many_passwd);
+    // A run stopped before it locked has made no lock file.
+    for (const std::string& name : list_dir(cvsroot())) {
+      EXPECT_TRUE(name == ".rosterkeep.lock" || name == "passwd" || name == "users") << name;
+    }
+  }
 }
 
 // Random bytes in passwd and users: the tool never crashes, and what it can
