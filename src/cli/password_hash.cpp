@@ -5,7 +5,6 @@
 #include <crypt.h>
 #endif
 #include <fcntl.h>
-#include <sys/random.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -15,6 +14,7 @@
 #include <memory>
 
 #include "cli/ask.h"
+#include "cvs/random_bytes.h"
 
 namespace rk {
 namespace {
@@ -23,12 +23,8 @@ constexpr char salt_alphabet[] =
     "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789./";
 
 void fill_random(unsigned char* bytes, std::size_t count) {
-  ssize_t got = 0;
-  do {
-    got = getrandom(bytes, count, 0);
-  } while (got < 0 && errno == EINTR);
-  if (got != static_cast<ssize_t>(count)) {
-    std::perror("getrandom");
+  if (random_bytes(bytes, count) != 0) {
+    std::perror("random bytes");
     std::exit(1);
   }
 }

@@ -3,9 +3,10 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#if __has_include(<sys/xattr.h>)
+// The Linux extended-attribute calls (flistxattr with three arguments), where
+// the build found them; elsewhere a file has no attributes to carry over.
+#ifdef RK_HAVE_XATTR
 #include <sys/xattr.h>
-#define RK_HAVE_XATTR 1
 #endif
 
 #include <cerrno>

@@ -5,9 +5,9 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <utility>
 
+#include "cvs/random_bytes.h"
 #include "cvs/signal_cleanup.h"
 #include "repodb/file_attributes.h"
 #include "repodb/file_system.h"
@@ -20,9 +20,18 @@ namespace {
 constexpr std::string_view temp_prefix = ".rk_tm";
 constexpr char temp_letters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
 
+// Six letters or digits drawn at random; a draw that would favour the first
+// letters is drawn again. Without random bytes a count stands in: the name
+// is still made with O_EXCL, only easier to guess.
 std::string temp_name() {
+  constexpr unsigned letters = sizeof temp_letters - 1;
+  static unsigned stand_in = static_cast<unsigned>(getpid());
   std::string name(temp_prefix);
-  for (int i = 0; i < 6; ++i) name += temp_letters[arc4random_uniform(sizeof temp_letters - 1)];
+  while (name.size() < temp_prefix.size() + 6) {
+    unsigned char byte = 0;
+    if (random_bytes(&byte, 1) != 0) byte = static_cast<unsigned char>(stand_in++ % letters);
+    if (byte < 256 / letters * letters) name += temp_letters[byte % letters];
+  }
   return name;
 }
 
