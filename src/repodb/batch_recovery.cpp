@@ -12,6 +12,7 @@
 
 #include "repodb/file_system.h"
 #include "repodb/file_text.h"
+#include "repodb/journal.h"
 #include "repodb/readable_text.h"
 #include "repodb/replacement.h"
 
@@ -39,24 +40,6 @@ std::optional<std::string> read_journal(const directory& dir, const std::string&
   auto file = read_file_at(dir.fd(), name, dir.path_of(name));
   if (!file) return std::nullopt;
   return std::move(file->text);
-}
-
-// The paths of the journal's lines, their escapes undone; a last line cut
-// short is dropped.
-std::vector<std::string> journal_paths(const std::string& text) {
-  std::vector<std::string> paths;
-  std::string path;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '\n') {
-      paths.push_back(std::move(path));
-      path.clear();
-    } else if (text[i] == '\\' && i + 1 < text.size()) {
-      path += text[++i] == 'n' ? '\n' : text[i];
-    } else {
-      path += text[i];
-    }
-  }
-  return paths;
 }
 
 // Puts the backup back over target; a backup that is still the target itself
@@ -111,10 +94,9 @@ int recover_batch(const std::string& journal_path) {
     std::perror(journal_path.c_str());
     return -1;
   }
-  std::vector<std::string> paths = journal_paths(*content);
-  for (std::size_t i = 0; i + 1 < paths.size(); i += 2) {
-    if (put_back(paths[i], paths[i + 1]) != 0) {
-      std::perror(paths[i].c_str());
+  for (const journal_entry& entry : journal_entries(*content)) {
+    if (put_back(entry.target, entry.backup) != 0) {
+      std::perror(printable(entry.target).c_str());
       std::fprintf(stderr, "%s: a stopped run's files could not all be put back\n",
                    journal_path.c_str());
       return -1;

@@ -12,6 +12,7 @@
 #include "repodb/file_attributes.h"
 #include "repodb/file_system.h"
 #include "repodb/file_text.h"
+#include "repodb/journal.h"
 #include "repodb/readable_text.h"
 
 namespace rk {
@@ -204,19 +205,13 @@ int write_batch::make_backups() {
   return 0;
 }
 
-// One line a file: its path and its backup's, '\\' and line breaks escaped.
-std::string write_batch::journal_text() const {
-  std::string text;
-  auto put = [&text](const std::string& path) {
-    for (char c : path) text += c == '\\' ? "\\\\" : c == '\n' ? "\\n" : std::string(1, c);
-    text += '\n';
-  };
+std::vector<journal_entry> write_batch::journal() const {
+  std::vector<journal_entry> entries;
   for (const auto& each : files_) {
     if (each.backup.empty()) continue;
-    put(each.file.target_path());
-    put(each.file.dir_->path_of(each.backup));
+    entries.push_back(journal_entry{each.file.target_path(), each.file.dir_->path_of(each.backup)});
   }
-  return text;
+  return entries;
 }
 
 // The journal is a symbolic link whose text lists the files (it is never
@@ -225,7 +220,7 @@ std::string write_batch::journal_text() const {
 // file, synced before it is named.
 int write_batch::write_journal() {
   if (journal_path_.empty()) return 0;
-  const std::string text = journal_text();
+  const std::string text = journal_text(journal());
   journal_dir_ = directory::open(directory_of(journal_path_));
   bool written = journal_dir_ != nullptr;
   const std::string name = base_name(journal_path_);

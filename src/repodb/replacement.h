@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "repodb/journal.h"
 #include "repodb/text_writer.h"
 
 namespace rk {
@@ -121,7 +122,7 @@ class write_batch {
   int make_backups();
   bool targets_unchanged(bool linked) const;
   static constexpr std::size_t journal_link_limit = 4000;
-  std::string journal_text() const;
+  std::vector<journal_entry> journal() const;
   int write_journal();
   int sync_directories();
   int remove_journal();

@@ -1,5 +1,6 @@
 #include "repodb/text_writer.h"
 
+#include <algorithm>
 #include <cerrno>
 
 #include "repodb/file_system.h"
@@ -9,7 +10,7 @@ namespace rk {
 void text_writer::write_out(std::string_view text) {
   std::size_t done = 0;
   while (error_ == 0 && done < text.size()) {
-    ssize_t put = disk().write(fd_, text.data() + done, text.size() - done);
+    ssize_t put = disk().write(fd_, text.data() + done, std::min(text.size() - done, block_size));
     if (put > 0) {
       done += static_cast<std::size_t>(put);
     } else if (put == 0) {
