@@ -3,6 +3,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 
 #include "cli/hidden_input.h"
@@ -24,7 +25,8 @@ password_answer ask_hidden() {
   if (password->empty()) return {};
   auto hash = hash_password(*password, salt);
   if (!hash) std::exit(1);
-  return {hash, false};
+  const char* typed = password->c_str();
+  return {hash, false, std::strlen(typed), typed[0] == '$' && is_known_hash_form(typed)};
 }
 
 void print_prompt(const char* format, va_list arguments) {

@@ -19,6 +19,10 @@ std::optional<std::string> ask(bool hidden, const char* format, ...)
 struct password_answer {
   std::optional<std::string> hash;
   bool refused = false;
+  // What was typed: how long, and whether it has the whole form of a
+  // crypt hash beginning with '$'.
+  std::size_t typed_length = 0;
+  bool looks_like_hash = false;
 };
 password_answer ask_password(const char* format, ...) __attribute__((format(printf, 1, 2)));
 

@@ -39,6 +39,7 @@ struct new_password {
   answer hash;
   const char* refused_field = nullptr;
   std::string_view refusal;
+  password_answer typed{};
 };
 
 // A typed hash with -C, else a password read without echo.
@@ -46,12 +47,12 @@ new_password ask_new_password() {
   if (!opt_ask_hash) {
     password_answer typed = ask_password("Password? ");
     if (typed.refused) return {std::nullopt, "the password", "contains a control character"};
-    return {typed.hash, nullptr, {}};
+    return {typed.hash, nullptr, {}, typed};
   }
   answer hash = ask(false, "Password hash? ");
   if (!hash) return {};
   if (auto defect = hash_defect(*hash)) return {std::nullopt, "the password hash", *defect};
-  if (!is_known_hash_form(*hash)) {
+  if (!is_known_hash_form(hash->c_str())) {
     return {std::nullopt, "the password hash", "is not in a form the system's crypt recognises"};
   }
   return {hash, nullptr, {}};
@@ -77,6 +78,16 @@ bool answers_are_storable(const char* name, const answer& sys_user, const answer
   return !defect;
 }
 
+// The traditional DES hash counts only a password's first 8 characters.
+void warn_if_cut(const char* name, const password_answer& password) {
+  if (password.typed_length <= 8 || !password.hash || password.hash->starts_with('$')) return;
+  std::fprintf(stderr,
+               "Warning: only the first 8 characters of %s's password count in its DES hash; for "
+               "a stronger hash, make one with openssl passwd -6 -stdin and store it with misc "
+               "-C\n",
+               shown(name).c_str());
+}
+
 bool exists(const char* name) { return _get_user_info(cur_repo, name, nullptr, nullptr, nullptr) == 0; }
 
 }  // namespace
@@ -96,7 +107,7 @@ int add_action(int argc, char** argv) {
     if (_set_user_info(cur_repo, name, as_field(password.hash), as_field(sys_user),
                        as_field(email)) < 0) {
       std::printf("Error setting %s's new info\n", shown(name).c_str());
-    } else if (created && !password.hash) {
+    } else if (warn_if_cut(name, password.typed); created && !password.hash) {
       // Anonymous read-only access relies on such users; a typo must not.
       std::printf("Warning: %s has no password, so any password will be accepted\n",
                   shown(name).c_str());
@@ -139,6 +150,8 @@ int misc_action(int argc, char** argv) {
     if (_set_user_info(cur_repo, name, as_field(password.hash), as_field(sys_user),
                        as_field(email)) < 0) {
       std::printf("Error setting %s's new info\n", shown(name).c_str());
+    } else {
+      warn_if_cut(name, password.typed);
     }
   }
   return 0;
@@ -178,8 +191,18 @@ int pass_action(int argc, char** argv) {
       std::puts("No password is bad. Really. Not changing");
       continue;
     }
+    // Piped in with -C, a ready-made hash would become the password, and
+    // anyone who saw the hash could log in.
+    if (password.looks_like_hash) {
+      std::printf("Refusing user \"%s\": the password has the form of a crypt hash, and -C does "
+                  "not apply to pass; store a hash with misc -C\n",
+                  shown(name).c_str());
+      continue;
+    }
     if (_set_user_info(cur_repo, name, *password.hash, std::nullopt, std::nullopt) < 0) {
       std::printf("Error setting %s's new pass\n", shown(name).c_str());
+    } else {
+      warn_if_cut(name, password);
     }
   }
   return 0;

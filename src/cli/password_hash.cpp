@@ -54,22 +54,23 @@ std::optional<std::string> hash_password(const secret_text& password, const char
   return result;
 }
 
-bool is_known_hash_form(const std::string& hash) {
+bool is_known_hash_form(const char* text) {
+  const std::string_view hash = text;
   if (hash.starts_with('!') || hash.starts_with('*')) return true;
 #ifdef CRYPT_SALT_OK
-  int verdict = crypt_checksalt(hash.c_str());
+  int verdict = crypt_checksalt(text);
   if (verdict == CRYPT_SALT_INVALID || verdict == CRYPT_SALT_METHOD_DISABLED) return false;
 #endif
   // The salt alone may be fine while the rest is not ("hello world" has a
   // DES salt): a hash of something made with it has the hash's own form,
   // its length and its setting, and the rest in crypt's alphabet.
   auto work = std::make_unique<crypt_data>();
-  const char* probe = crypt_r("", hash.c_str(), work.get());
+  const char* probe = crypt_r("", text, work.get());
   if (!probe || probe[0] == '*' || std::strlen(probe) != hash.size()) return false;
   auto last_dollar = hash.rfind('$');
-  std::size_t setting = last_dollar == std::string::npos ? 2 : last_dollar + 1;
+  std::size_t setting = last_dollar == std::string_view::npos ? 2 : last_dollar + 1;
   if (hash.compare(0, setting, probe, setting) != 0) return false;
-  return hash.find_first_not_of(salt_alphabet, setting) == std::string::npos;
+  return hash.find_first_not_of(salt_alphabet, setting) == std::string_view::npos;
 }
 
 }  // namespace rk

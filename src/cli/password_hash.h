@@ -14,6 +14,6 @@ std::optional<std::string> hash_password(const secret_text& password, const char
 
 // Whether the system's crypt recognises hash as one of its hashes (not just
 // its salt), or hash marks a locked account ('!' or '*' first).
-bool is_known_hash_form(const std::string& hash);
+bool is_known_hash_form(const char* hash);
 
 }  // namespace rk

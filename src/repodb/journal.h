@@ -12,6 +12,7 @@ namespace rk {
 struct journal_entry {
   std::string target;
   std::string backup;
+  bool operator==(const journal_entry&) const = default;
 };
 
 std::string journal_text(const std::vector<journal_entry>& entries);

@@ -76,6 +76,46 @@ TEST_F(interactive, pass_asks_a_hidden_question_even_with_ready_made_hashes) {
   EXPECT_TRUE(hash_matches("x", hash_of("bo")));
 }
 
+// With -C a hash piped to pass would become the password: one with the whole
+// form of a crypt hash is refused; a plain password is stored.
+TEST_F(interactive, pass_with_ready_made_hashes_refuses_a_hash_typed_as_the_password) {
+  const std::string sha512 =
+      "$6$saltsalt$qFmFH.bQmmtXzyBY0s9v7Oicd2z4XSIecDzlB5KiA2/jctKu9YterLp8wwnSq.qc.eoxqOmSuNp2xS0ktL3nh/";
+  result refused = answer({"-C", "pass", "bo"}, sha512 + "\n");
+  EXPECT_EQ(refused.status, 0);
+  EXPECT_EQ(refused.out, "New password for bo? Refusing user \"bo\": the password has the form of "
+                         "a crypt hash, and -C does not apply to pass; store a hash with misc -C\n");
+  EXPECT_EQ(hash_of("bo"), "boOLDHASHbobo");
+  result stored = answer({"-C", "pass", "bo"}, "$not a hash\n");
+  EXPECT_EQ(stored.status, 0) << stored.err;
+  EXPECT_TRUE(hash_matches("$not a hash", hash_of("bo")));
+}
+
+// DES counts 8 characters: a longer password is stored with a warning.
+TEST_F(interactive, a_password_longer_than_des_counts_is_warned_of) {
+  const std::string warning =
+      "Warning: only the first 8 characters of bo's password count in its DES hash; for a "
+      "stronger hash, make one with openssl passwd -6 -stdin and store it with misc -C\n";
+  struct {
+    std::vector<std::string> args;
+    std::string input;
+    std::string password;
+    bool warned;
+  } cases[] = {
+      {{"pass", "bo"}, "davepass12345abcd\n", "davepass12345abcd", true},
+      {{"pass", "bo"}, "short\n", "short", false},
+      {{"misc", "bo"}, "davepass12345abcd\n\n\n", "davepass12345abcd", true},
+      {{"add", "bo"}, "eightch8\n\n\n", "eightch8", false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.args[0] + " " + c.password);
+    result r = answer(c.args, c.input);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, c.warned ? warning : "");
+    EXPECT_TRUE(hash_matches(c.password, hash_of("bo")));
+  }
+}
+
 TEST_F(interactive, misc_answered_with_enter_changes_nothing) {
   struct stat before = file_status(repo + "/CVSROOT/passwd");
   pty_session tty(at_repo({"misc", "anna"}));

@@ -5,10 +5,6 @@
 namespace rk {
 namespace {
 
-bool operator==(const journal_entry& a, const journal_entry& b) {
-  return a.target == b.target && a.backup == b.backup;
-}
-
 // What the write-back writes, the next run reads back, whatever the paths
 // hold; what a write cut short left is dropped, never half read.
 TEST(journal, entries_read_back_as_written) {
