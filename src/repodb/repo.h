@@ -26,6 +26,8 @@ struct repo {
   // Where a write-back keeps its journal: beside the first lock.
   std::string journal_path;
   bool has_users_file = false;
+  // The host file, read, has no section for the repository.
+  bool host_section_missing = false;
   bool warned_addresses_unsaved = false;
 };
 

@@ -1,5 +1,7 @@
 // The table of open repositories and their life: open, sync, close.
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <array>
 #include <cstdio>
@@ -14,6 +16,8 @@
 #include "repodb/cvs_kept_files.h"
 #include "repodb/database.h"
 #include "repodb/file_formats.h"
+#include "repodb/file_text.h"
+#include "repodb/line_reader.h"
 #include "repodb/replacement.h"
 #include "repodb/readable_text.h"
 #include "repodb/repo.h"
@@ -50,9 +54,42 @@ std::optional<std::string> open_workdir(const std::string& location, bool use_cv
   return std::string(*dir);
 }
 
+// The host file is the password file in use where it exists and this user
+// may read it; elsewhere its lock is none of this run's business (an
+// administrator who may not read it works on the repository's own passwd).
 bool host_file_may_be_used(const repo& r) {
   struct stat st {};
-  return may_use_host_file(r) && stat(fixed_paths::sys_passwd, &st) == 0 && S_ISREG(st.st_mode);
+  return may_use_host_file(r) && stat(fixed_paths::sys_passwd, &st) == 0 && S_ISREG(st.st_mode) &&
+         faccessat(AT_FDCWD, fixed_paths::sys_passwd, R_OK, AT_EACCESS) == 0;
+}
+
+// Whether the repository's own passwd names any user.
+bool own_passwd_has_users(const repo& r) {
+  auto dir = directory::open(r.workdir + "/CVSROOT");
+  auto content = dir ? read_file_at(dir->fd(), "passwd", dir->path_of("passwd")) : std::nullopt;
+  if (!content) return false;
+  line_reader lines(content->text);
+  std::string_view line;
+  while (lines.next(line)) {
+    auto trimmed = trim_line(line);
+    if (trimmed && trimmed->front() != '#' && trimmed->find(':') != std::string_view::npos) {
+      return true;
+    }
+  }
+  return false;
+}
+
+// The host file is in use for every repository once it exists: one without
+// a section there has no users, while a stock CVS server still reads its
+// own passwd. Said once, naming both files.
+void warn_if_host_file_has_no_section(const repo& r) {
+  if (!r.host_section_missing || !own_passwd_has_users(r)) return;
+  std::fprintf(stderr,
+               "Warning: %s is in use and has no section for %s, so the users in "
+               "%s/CVSROOT/passwd (which a stock CVS server reads) are not used\n",
+               printable(fixed_paths::sys_passwd).c_str(),
+               printable(strip_method(r.root).value_or(r.root)).c_str(),
+               printable(r.workdir).c_str());
 }
 
 // "X.lock" guards the files whose write-back keeps its journal in
@@ -152,7 +189,9 @@ enum class registration { done, unreadable, refused };
 // a change to it.
 registration register_files(repo& r, open_mode mode) {
   bool changing = mode == open_mode::changing;
-  if (!hfile_add(r, fixed_paths::sys_passwd, false, sys_passwd_read, sys_passwd_write)) {
+  if (hfile_add(r, fixed_paths::sys_passwd, false, sys_passwd_read, sys_passwd_write)) {
+    warn_if_host_file_has_no_section(r);
+  } else {
     if (changing && r.use_cvs && !checkout_has_passwd(r)) return registration::refused;
     if (!hfile_add(r, "passwd", true, passwd_read, passwd_write)) {
       std::printf("Couldn't read any password file in %s\n", r.root.c_str());

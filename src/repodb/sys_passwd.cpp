@@ -13,6 +13,7 @@
 #include "repodb/database.h"
 #include "repodb/file_formats.h"
 #include "repodb/line_reader.h"
+#include "repodb/readable_text.h"
 #include "repodb/replacement.h"
 #include "repodb/repo.h"
 #include "repodb/text_writer.h"
@@ -64,8 +65,8 @@ void copy_line(text_writer& out, std::string_view line) {
 }
 
 // Copies in to out with this repository's section replaced by its users; the
-// section is added at the end when the file has none.
-void copy_replacing_section(line_reader& lines, text_writer& out, std::string_view section,
+// section is added at the end when the file has none: false then.
+bool copy_replacing_section(line_reader& lines, text_writer& out, std::string_view section,
                             const user_list& users) {
   bool replaced = false;
   bool after_empty_line = true;
@@ -88,6 +89,7 @@ void copy_replacing_section(line_reader& lines, text_writer& out, std::string_vi
     if (!after_empty_line) out.put("\n");
     put_section(out, section, users);
   }
+  return replaced;
 }
 
 }  // namespace
@@ -111,6 +113,7 @@ int sys_passwd_read(hfile& file) {
   while (lines.next(line)) {
     if (is_header(line, *section)) return read_section(lines, users, *source);
   }
+  file.owner->host_section_missing = true;
   return 0;
 }
 
@@ -127,7 +130,10 @@ int sys_passwd_write(const hfile& file, write_batch& batch) {
   // is a rename within the host file's own file system.
   auto out = replacement::create(file.dir, file.name, true, std::nullopt);
   if (!out) return -1;
-  copy_replacing_section(lines, out->out(), *section, r.users);
+  if (!copy_replacing_section(lines, out->out(), *section, r.users)) {
+    std::fprintf(stderr, "%s: a section for %s is added\n", printable(file.path).c_str(),
+                 printable(*section).c_str());
+  }
   return stage(batch, std::move(*out), move_failure);
 }
 

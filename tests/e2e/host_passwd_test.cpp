@@ -83,6 +83,47 @@ TEST_F(host_passwd, a_repository_without_a_section_gets_one_at_the_end) {
   EXPECT_EQ(rk({"list", "carl", "alice"}).out, "carl: no such user\nalice<no email>:  on sys\n");
 }
 
+// Once the host file exists it is in use for every repository: one without
+// a section there hears that its own passwd is not used, and a change that
+// adds a section says so. A repository with a section hears nothing.
+TEST_F(host_passwd, which_file_is_in_use_is_said_where_it_misleads) {
+  write_file(sandbox_sys_passwd(), "/other\nx:xh:\n");
+  const std::string warning = "Warning: " + sandbox_sys_passwd() + " is in use and has no section for " +
+                              repo + ", so the users in " + repo +
+                              "/CVSROOT/passwd (which a stock CVS server reads) are not used\n";
+  result listed = rk({"list"});
+  EXPECT_EQ(listed.err, warning + "No users in database\n");
+  result added = rk({"-C", "add", "carl"}, "chHASH0123456\n\n\n");
+  EXPECT_EQ(added.status, 0);
+  EXPECT_EQ(added.err, warning + sandbox_sys_passwd() + ": a section for " + repo + " is added\n");
+  EXPECT_EQ(host(), "/other\nx:xh:\n\n" + repo + "\ncarl:chHASH0123456:\n\n");
+  EXPECT_EQ(rk({"list"}).err, "");
+  // Without users of its own there is nothing to be misled about.
+  write_file(repo + "/CVSROOT/passwd", "# nobody\n");
+  write_file(sandbox_sys_passwd(), "/other\nx:xh:\n");
+  EXPECT_EQ(rk({"list"}).err, "No users in database\n");
+}
+
+// An administrator who may not read the host file works on the
+// repository's own passwd, and takes no lock of the host file's.
+TEST_F(host_passwd, an_unreadable_host_file_leaves_the_repository_passwd_in_use) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to give the host file away";
+  write_file(sandbox_sys_passwd(), repo + "\nalice:ah:\n");
+  ASSERT_EQ(chmod(sandbox_sys_passwd().c_str(), 0600), 0);
+  ASSERT_EQ(chown(sandbox_sys_passwd().c_str(), 65534, 65534), 0);
+  ASSERT_EQ(chown((sandbox_dir() + "/etc").c_str(), 65534, 65534), 0);
+  run_options options;
+  options.args = {"-d", repo, "-C", "add", "carl"};
+  options.input = "chHASH0123456\n\n\n";
+  options.in_child = drop_file_access_override_in_child;
+  result r = run_tool(options);
+  chown((sandbox_dir() + "/etc").c_str(), 0, 0);
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_EQ(read_file(repo + "/CVSROOT/passwd"), own_passwd + "carl:chHASH0123456:\n");
+  EXPECT_EQ(host(), repo + "\nalice:ah:\n");
+  expect_no_temporary_files({"cvs.passwd"});
+}
+
 TEST_F(host_passwd, an_invalid_line_falls_back_to_the_repository_passwd) {
   const std::string content = repo + "\nalice:ah:\nnot a user\nbob:bh:\n";
   write_file(sandbox_sys_passwd(), content);
