@@ -116,6 +116,29 @@ TEST_F(interactive, a_password_longer_than_des_counts_is_warned_of) {
   }
 }
 
+// Every answer comes from standard input: piped answers mean the same with
+// a terminal present as without one.
+TEST_F(interactive, piped_answers_mean_the_same_with_a_terminal_present) {
+  pty_session tty(at_repo({"add", "dora"}), std::string("pw\n\n\n"));
+  EXPECT_EQ(tty.finish(), 0) << tty.screen();
+  EXPECT_TRUE(hash_matches("pw", hash_of("dora")));
+  EXPECT_NE(passwd().find("dora:" + hash_of("dora") + ":\n"), std::string::npos) << passwd();
+}
+
+// A hidden answer is a whole line: a CR in it is refused, and the answers
+// after it stay with their own questions.
+TEST_F(interactive, a_cr_in_a_piped_password_shifts_no_answer) {
+  result r = answer({"add", "bob2", "carol"}, "pw\r\nbs\nb@x\ncarolpw\ncs\nc@x\n");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("Refusing user \"bob2\": the password contains a control character"),
+            std::string::npos)
+      << r.out;
+  EXPECT_EQ(passwd().find("bob2:"), std::string::npos);
+  EXPECT_TRUE(hash_matches("carolpw", hash_of("carol")));
+  EXPECT_NE(passwd().find(":cs\n"), std::string::npos);
+  EXPECT_NE(users().find("carol:c@x\n"), std::string::npos);
+}
+
 TEST_F(interactive, misc_answered_with_enter_changes_nothing) {
   struct stat before = file_status(repo + "/CVSROOT/passwd");
   pty_session tty(at_repo({"misc", "anna"}));

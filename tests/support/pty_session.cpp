@@ -16,8 +16,16 @@
 
 namespace rk_test {
 
-pty_session::pty_session(const std::vector<std::string>& args) {
+pty_session::pty_session(const std::vector<std::string>& args) : pty_session(args, std::nullopt) {}
+
+pty_session::pty_session(const std::vector<std::string>& args, const std::string& piped_input)
+    : pty_session(args, std::optional<std::string>(piped_input)) {}
+
+pty_session::pty_session(const std::vector<std::string>& args,
+                         const std::optional<std::string>& piped_input) {
   std::vector<std::string> argv{sandbox_tool()};
+  int pipe_ends[2] = {-1, -1};
+  if (piped_input && pipe(pipe_ends) != 0) throw std::runtime_error("pipe");
   argv.insert(argv.end(), args.begin(), args.end());
   pid_t pid = forkpty(&master_, nullptr, nullptr, nullptr);
   if (pid < 0) throw std::runtime_error("forkpty");
@@ -29,6 +37,11 @@ pty_session::pty_session(const std::vector<std::string>& args) {
     sigset_t none;
     sigemptyset(&none);
     sigprocmask(SIG_SETMASK, &none, nullptr);
+    if (piped_input) {
+      dup2(pipe_ends[0], 0);
+      close(pipe_ends[0]);
+      close(pipe_ends[1]);
+    }
     std::vector<char*> pointers;
     for (auto& arg : argv) pointers.push_back(arg.data());
     pointers.push_back(nullptr);
@@ -36,6 +49,12 @@ pty_session::pty_session(const std::vector<std::string>& args) {
     _exit(127);
   }
   child_ = pid;
+  if (piped_input) {
+    close(pipe_ends[0]);
+    ssize_t written = write(pipe_ends[1], piped_input->data(), piped_input->size());
+    close(pipe_ends[1]);
+    if (written != static_cast<ssize_t>(piped_input->size())) throw std::runtime_error("write");
+  }
 }
 
 pty_session::~pty_session() {

@@ -1,6 +1,7 @@
 // The tool on a real pseudo-terminal, answered as a person types.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -9,6 +10,9 @@ namespace rk_test {
 class pty_session {
  public:
   explicit pty_session(const std::vector<std::string>& args);
+  // The same terminal as controlling terminal, with standard input read
+  // from a pipe that holds piped_input: a script run by hand.
+  pty_session(const std::vector<std::string>& args, const std::string& piped_input);
   ~pty_session();
   pty_session(const pty_session&) = delete;
   pty_session& operator=(const pty_session&) = delete;
@@ -28,6 +32,7 @@ class pty_session {
   const std::string& screen() const { return screen_; }
 
  private:
+  pty_session(const std::vector<std::string>& args, const std::optional<std::string>& piped_input);
   bool read_some(int timeout_ms);
 
   int master_ = -1;
