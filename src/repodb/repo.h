@@ -18,6 +18,8 @@ struct repo {
   bool keep_workdir = false;
   std::string workdir;
   std::string root;
+  // root as CVS is given it (with a checkout): a local path made absolute.
+  std::string cvs_location;
   std::list<hfile> files;  // most recently registered first
   user_list users;
   // Held from before the files are read until the write-back and the commit

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <array>
+#include <cerrno>
 #include <cstdio>
 #include <memory>
 #include <optional>
@@ -41,15 +42,40 @@ int lowest_empty_slot() {
 
 // The directory whose CVSROOT holds the files: a fresh checkout, or the
 // repository itself. Nothing when there is none.
-std::optional<std::string> open_workdir(const std::string& location, bool use_cvs) {
-  if (use_cvs) {
+// The location as CVS is given it: a local repository's relative path made
+// absolute (CVS refuses one), from the directory the run started in.
+std::string cvs_location(const std::string& location) {
+  std::string_view prefix;
+  for (std::string_view local : {":local:", ":fork:"}) {
+    if (location.starts_with(local)) prefix = local;
+  }
+  if (prefix.empty() && location.starts_with(':')) return location;
+  std::string_view path = std::string_view(location).substr(prefix.size());
+  if (path.starts_with('/')) return location;
+  std::vector<char> cwd(4096);
+  while (!getcwd(cwd.data(), cwd.size())) {
+    if (errno != ERANGE) return location;
+    cwd.resize(cwd.size() * 2);
+  }
+  return std::string(prefix) + cwd.data() + "/" + std::string(path);
+}
+
+std::optional<std::string> open_workdir(const repo& r) {
+  if (r.use_cvs) {
     remove_stopped_checkouts();
     auto dir = make_temp_dir();
     // Without a directory the checkout cannot run; the failure is the same.
-    if (run_cvs_in(dir.value_or(""), location, "checkout", "CVSROOT") < 0) return std::nullopt;
+    if (run_cvs_in(dir.value_or(""), r.cvs_location, "checkout", "CVSROOT") < 0) {
+      // What a failed checkout left holds nothing worth keeping.
+      if (dir && remove_tree(*dir) < 0) {
+        std::fputs("***Warning: Couldn't clean up tempdirectory\n", stderr);
+      }
+      forget_work_dir();
+      return std::nullopt;
+    }
     return dir;
   }
-  auto dir = strip_method(location);
+  auto dir = strip_method(r.root);
   if (!dir) return std::nullopt;
   return std::string(*dir);
 }
@@ -213,7 +239,7 @@ int write_back(repo& r) {
   bool committed = staged && batch.commit() == 0;
   if (!committed) return -1;
   if (!r.use_cvs) return 0;
-  if (run_cvs_in(r.workdir, r.root, "commit", "-mrosterkeep_change") < 0) {
+  if (run_cvs_in(r.workdir, r.cvs_location, "commit", "-mrosterkeep_change") < 0) {
     std::fputs("Can't commit new files\n", stderr);
     std::fprintf(stderr, "The changes are kept in %s\n", r.workdir.c_str());
     r.keep_workdir = true;
@@ -251,7 +277,8 @@ int repo_open(const std::string& location, bool use_cvs, open_mode mode) {
   opened->root = location;
   if (mode == open_mode::changing && !lock_files(*opened)) return -1;
   if (mode == open_mode::reading && !recover_for_reading(*opened)) return -1;
-  auto workdir = open_workdir(location, use_cvs);
+  if (use_cvs) opened->cvs_location = cvs_location(location);
+  auto workdir = open_workdir(*opened);
   if (!workdir) return -1;
   opened->workdir = std::move(*workdir);
 

@@ -77,14 +77,29 @@ TEST_F(checkout, a_local_location_uses_the_host_file_directly) {
   EXPECT_EQ(live("users"), "alicia:alice@x\n");
 }
 
-TEST_F(checkout, a_failed_checkout_leaves_its_directory) {
+// A failed checkout (a wrong path, no cvs login, a server down) leaves
+// nothing: its directory held nothing worth keeping.
+TEST_F(checkout, a_failed_checkout_removes_its_directory) {
   std::string missing = dir / "missing";
   result r = rk(missing, {"list"});
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.out, "Unable to open " + missing + "\n");
-  auto left = list_dir(sandbox_tmp());
-  ASSERT_EQ(left.size(), 1u);
-  EXPECT_EQ(left[0].rfind(".rk_tmp", 0), 0u);
+  EXPECT_EQ(list_dir(sandbox_tmp()), std::vector<std::string>{});
+}
+
+// CVS refuses a relative repository path; the tool gives it an absolute one.
+TEST_F(checkout, a_relative_local_path_works) {
+  std::string parent = repo.substr(0, repo.rfind('/'));
+  std::string name = repo.substr(repo.rfind('/') + 1);
+  for (std::string location : {name, ":local:" + name}) {
+    SCOPED_TRACE(location);
+    run_options options;
+    options.args = {"-c", "-d", location, "list", "alice"};
+    options.cwd = parent;
+    result r = run_tool(options);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("\nalice<alice@x>: cvs on sys\n"), std::string::npos) << r.out;
+  }
 }
 
 TEST_F(checkout, a_missing_cvs_program_is_reported_by_the_child) {
@@ -93,7 +108,7 @@ TEST_F(checkout, a_missing_cvs_program_is_reported_by_the_child) {
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err, "execv: No such file or directory\n");
   EXPECT_EQ(r.out, "Unable to open " + repo + "\n");
-  EXPECT_EQ(list_dir(sandbox_tmp()).size(), 1u);
+  EXPECT_EQ(list_dir(sandbox_tmp()), std::vector<std::string>{});
 }
 
 TEST_F(checkout, a_failed_commit_keeps_the_checkout_and_says_where) {
