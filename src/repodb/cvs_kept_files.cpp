@@ -85,8 +85,8 @@ bool checkout_has_passwd(const repo& r) {
   if (exists(cvsroot_dir(r) + "/passwd")) return true;
   std::fprintf(stderr,
                "The CVSROOT module of %s has no passwd file, so a commit could not carry a "
-               "change: add passwd to the module (cvs add passwd; cvs commit) and list it in "
-               "CVSROOT/checkoutlist\n",
+               "change: copy the live CVSROOT/passwd into a checkout of CVSROOT, add it "
+               "(cvs add passwd; cvs commit) and list it in CVSROOT/checkoutlist\n",
                r.root.c_str());
   return false;
 }

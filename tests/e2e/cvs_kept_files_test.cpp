@@ -67,9 +67,9 @@ TEST_F(cvs_kept_files, a_checkout_without_passwd_cannot_carry_a_change) {
   result r = rk(repo, {"-c", "add", "carol"}, "pw\n\n\n");
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.err.find("The CVSROOT module of " + repo +
-                       " has no passwd file, so a commit could not carry a change: add passwd "
-                       "to the module (cvs add passwd; cvs commit) and list it in "
-                       "CVSROOT/checkoutlist\n"),
+                       " has no passwd file, so a commit could not carry a change: copy the "
+                       "live CVSROOT/passwd into a checkout of CVSROOT, add it (cvs add passwd; "
+                       "cvs commit) and list it in CVSROOT/checkoutlist\n"),
             std::string::npos)
       << r.err;
   EXPECT_TRUE(r.out.ends_with("Unable to open " + repo + "\n")) << r.out;
