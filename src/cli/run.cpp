@@ -97,6 +97,7 @@ int run(int argc, char** argv) {
     std::printf("Invalid action %s\n", printable(argv[optind]).c_str());
     usage(argv[0]);
   }
+  bool root_from_environment = !opt_root;
   if (!opt_root) {
     const char* from_environment = std::getenv("CVSROOT");
     opt_root = from_environment ? from_environment : default_root;
@@ -105,6 +106,10 @@ int run(int argc, char** argv) {
   cur_repo = repo_open(*opt_root, opt_use_cvs, chosen->mode);
   if (cur_repo < 0) {
     std::printf("Unable to open %s\n", printable(*opt_root).c_str());
+    if (opt_root->empty()) {
+      std::fprintf(stderr, "The repository location is empty (%s); give one with -d\n",
+                   root_from_environment ? "CVSROOT is set to an empty value" : "-d \"\"");
+    }
     return finish_output(1);
   }
   int status = chosen->handler(argc - optind, argv + optind);

@@ -44,6 +44,7 @@ int run_cvs(const std::string& location, const char* command, const char* argume
   if (child == 0) {
     execv(program.c_str(), argv);
     std::perror("execv");
+    std::fprintf(stderr, "%s, the CVS program, could not be started\n", program.c_str());
     _exit(1);
   }
   return wait_for(child);

@@ -9,12 +9,14 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <thread>
 #include <utility>
 
 #include "cvs/fixed_paths.h"
+#include "repodb/readable_text.h"
 #include "repodb/replacement.h"
 
 namespace rk {
@@ -64,6 +66,26 @@ bool try_lock(int fd, bool& failed) {
   return false;
 }
 
+// The lock file names the process that holds it, for the runs that wait.
+void record_holder(int fd) {
+  std::string pid = std::to_string(getpid()) + "\n";
+  if (ftruncate(fd, 0) == 0) {
+    ssize_t ignored = pwrite(fd, pid.data(), pid.size(), 0);
+    static_cast<void>(ignored);
+  }
+}
+
+// The holder's process id as the lock file names it, or nothing.
+std::optional<long> holder_of(int fd) {
+  char text[32] = {};
+  ssize_t got = pread(fd, text, sizeof text - 1, 0);
+  if (got <= 0) return std::nullopt;
+  char* end = nullptr;
+  long pid = std::strtol(text, &end, 10);
+  if (pid <= 0 || *end != '\n') return std::nullopt;
+  return pid;
+}
+
 struct dir_closer {
   void operator()(DIR* dir) const { closedir(dir); }
 };
@@ -78,14 +100,22 @@ std::optional<file_lock> file_lock::take(const std::string& path) {
   }
   file_lock lock(fd);
   bool failed = false;
-  if (try_lock(fd, failed)) return lock;
+  if (try_lock(fd, failed)) {
+    record_holder(fd);
+    return lock;
+  }
   if (!failed) {
-    std::fprintf(stderr, "Waiting for another run of rosterkeep to release %s\n", path.c_str());
+    std::fprintf(stderr, "Waiting for another run of rosterkeep to release %s\n",
+                 printable(path).c_str());
+    if (auto pid = holder_of(fd)) std::fprintf(stderr, "It is held by process %ld\n", *pid);
     auto deadline =
         std::chrono::steady_clock::now() + std::chrono::seconds(fixed_paths::lock_wait_seconds);
     while (!failed && std::chrono::steady_clock::now() < deadline) {
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
-      if (try_lock(fd, failed)) return lock;
+      if (try_lock(fd, failed)) {
+        record_holder(fd);
+        return lock;
+      }
     }
   }
   if (failed) {

@@ -207,6 +207,21 @@ bool users_file_unread(const repo& r) {
   return true;
 }
 
+// Where a repository's CVSROOT is missing, what the location names instead.
+void hint_at_missing_cvsroot(const repo& r) {
+  struct stat st {};
+  if (r.use_cvs || stat((r.workdir + "/CVSROOT").c_str(), &st) == 0 || errno != ENOENT) return;
+  std::string dir = r.workdir;
+  while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
+  if (dir.ends_with("/CVSROOT") || dir == "CVSROOT") {
+    std::fprintf(stderr, "%s is the CVSROOT directory; the repository is its parent\n",
+                 printable(r.workdir).c_str());
+  } else {
+    std::fprintf(stderr, "%s has no CVSROOT directory: is it a CVS repository (cvs init)?\n",
+                 printable(r.workdir).c_str());
+  }
+}
+
 enum class registration { done, unreadable, refused };
 
 // Registers and reads the files, the password file first (the host file,
@@ -220,7 +235,8 @@ registration register_files(repo& r, open_mode mode) {
   } else {
     if (changing && r.use_cvs && !checkout_has_passwd(r)) return registration::refused;
     if (!hfile_add(r, "passwd", true, passwd_read, passwd_write)) {
-      std::printf("Couldn't read any password file in %s\n", r.root.c_str());
+      std::printf("Couldn't read any password file in %s\n", printable(r.root).c_str());
+      hint_at_missing_cvsroot(r);
       return registration::unreadable;
     }
   }
@@ -263,8 +279,8 @@ int repo_open(const std::string& location, bool use_cvs, open_mode mode) {
   if (is_remote_without_cvs(location, use_cvs)) {
     std::fprintf(stderr,
                  "Not using cvs(1) and non-local repository `%s', can't continue, see the -c "
-                 "switch",
-                 location.c_str());
+                 "switch\n",
+                 printable(location).c_str());
     return -1;
   }
   int slot = lowest_empty_slot();

@@ -106,7 +106,8 @@ TEST_F(checkout, a_missing_cvs_program_is_reported_by_the_child) {
   unlink(sandbox_cvs().c_str());
   result r = rk(repo, {"list"});
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.err, "execv: No such file or directory\n");
+  EXPECT_EQ(r.err, "execv: No such file or directory\n" + sandbox_cvs() +
+                       ", the CVS program, could not be started\n");
   EXPECT_EQ(r.out, "Unable to open " + repo + "\n");
   EXPECT_EQ(list_dir(sandbox_tmp()), std::vector<std::string>{});
 }

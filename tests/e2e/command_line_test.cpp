@@ -3,6 +3,9 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <filesystem>
+#include <tuple>
+
 #include "harness.h"
 
 using namespace rk_test;
@@ -103,7 +106,9 @@ TEST_F(command_line, location_from_option_environment_or_default) {
   fallback.env = {{"CVSROOT", std::nullopt}};
   result r = run_tool(fallback);
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.err, "creat: No such file or directory\n");
+  EXPECT_EQ(r.err,
+            "creat: No such file or directory\n"
+            "/usr/local/cvsroot has no CVSROOT directory: is it a CVS repository (cvs init)?\n");
   EXPECT_EQ(r.out,
             "Couldn't read any password file in :local:/usr/local/cvsroot\n"
             "Unable to open :local:/usr/local/cvsroot\n");
@@ -114,8 +119,29 @@ TEST_F(command_line, locations_that_cannot_be_opened) {
   EXPECT_EQ(remote.status, 1);
   EXPECT_EQ(remote.err,
             "Not using cvs(1) and non-local repository `:pserver:host:/cvs', can't continue, "
-            "see the -c switch");
+            "see the -c switch\n");
   EXPECT_EQ(remote.out, "Unable to open :pserver:host:/cvs\n");
+
+  // Hints after the fixed lines: where the repository is, or what is empty.
+  scratch_dir hinted;
+  std::filesystem::create_directories(hinted / "repo/CVSROOT");
+  result cvsroot = run_tool({"-d", hinted / "repo/CVSROOT", "list"});
+  EXPECT_EQ(cvsroot.status, 1);
+  EXPECT_EQ(cvsroot.err, "creat: No such file or directory\n" + hinted / "repo/CVSROOT" +
+                             " is the CVSROOT directory; the repository is its parent\n");
+  for (auto [env, args, said] :
+       {std::tuple{std::optional<std::string>(""), std::vector<std::string>{"list"},
+                   "CVSROOT is set to an empty value"},
+        std::tuple{std::optional<std::string>(), std::vector<std::string>{"-d", "", "list"},
+                   "-d \"\""}}) {
+    run_options empty;
+    empty.args = args;
+    empty.env = {{"CVSROOT", env}};
+    result r = run_tool(empty);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "Unable to open \n");
+    EXPECT_EQ(r.err, std::string("The repository location is empty (") + said + "); give one with -d\n");
+  }
 
   result no_directory = run_tool({"-d", ":local", "list"});
   EXPECT_EQ(no_directory.status, 1);

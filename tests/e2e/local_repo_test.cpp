@@ -269,7 +269,8 @@ TEST_F(local_repo, no_usable_password_file) {
   std::string missing = dir / "missing";
   result no_repo = run_tool({"-d", missing, "list"});
   EXPECT_EQ(no_repo.status, 1);
-  EXPECT_EQ(no_repo.err, "creat: No such file or directory\n");
+  EXPECT_EQ(no_repo.err, "creat: No such file or directory\n" + missing +
+                            " has no CVSROOT directory: is it a CVS repository (cvs init)?\n");
   EXPECT_EQ(no_repo.out,
             "Couldn't read any password file in " + missing + "\nUnable to open " + missing + "\n");
   EXPECT_FALSE(exists(missing));

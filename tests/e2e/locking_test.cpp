@@ -28,6 +28,11 @@ class locking : public ::testing::Test {
   std::string waiting_message() {
     return "Waiting for another run of rosterkeep to release " + lock();
   }
+  // The process id the lock file names.
+  std::string holder_pid() {
+    std::string text = read_file(lock());
+    return text.substr(0, text.find('\n'));
+  }
   // A run that waits at its first question, holding the lock.
   std::unique_ptr<pty_session> holder() {
     auto tty = std::make_unique<pty_session>(std::vector<std::string>{"-d", repo, "add", "bob"});
@@ -120,7 +125,7 @@ TEST_F(locking, a_lock_held_too_long_ends_the_run_before_any_question) {
   EXPECT_GE(waited, 30.0);
   EXPECT_LT(waited, 40.0);
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.err, waiting_message() + "\n" + lock() +
+  EXPECT_EQ(r.err, waiting_message() + "\nIt is held by process " + holder_pid() + "\n" + lock() +
                        ": still locked by another run after 30 seconds; nothing was changed\n");
   EXPECT_EQ(r.out, "Unable to open " + repo + "\n");
   EXPECT_EQ(passwd(), before);
