@@ -1,6 +1,7 @@
 #include "repodb/file_attributes.h"
 
 #include <fcntl.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -17,11 +18,21 @@
 namespace rk {
 namespace {
 
-void give_owner(int to, const struct stat& old) {
+std::string user_name(uid_t uid) {
+  const passwd* entry = getpwuid(uid);
+  return entry ? entry->pw_name : std::to_string(uid);
+}
+
+void give_owner(int to, const struct stat& old, const std::string& target) {
   if (disk().fchown(to, old.st_uid, old.st_gid) == 0) return;
   // Only root may give a file away; anyone else keeps it, in the old group
-  // where a member of it.
+  // where a member of it, and hears of it.
   disk().fchown(to, static_cast<uid_t>(-1), old.st_gid);
+  std::fprintf(stderr,
+               "Warning: the new %s belongs to %s, not to %s as the old one did: only root can "
+               "give a file away\n",
+               printable(target).c_str(), printable(user_name(geteuid())).c_str(),
+               printable(user_name(old.st_uid)).c_str());
 }
 
 // A security label is the system's to set; a process that may not set one
@@ -124,7 +135,7 @@ int carry_attributes(const directory& dir, const std::string& name, int to) {
     errno = saved;
     return -1;
   }
-  give_owner(to, old);
+  give_owner(to, old, dir.path_of(name));
   int result = from >= 0 ? remove_extra_xattrs(from, to, dir.path_of(name)) : 0;
   // After the owner: a change of owner may clear the set-id bits.
   if (result == 0) result = disk().fchmod(to, old.st_mode & 07777);

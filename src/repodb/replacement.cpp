@@ -355,6 +355,25 @@ int write_batch::commit_held() {
   return 0;
 }
 
+bool may_back_up(const directory& dir, const std::string& name) {
+  // The kernel's rule, looked at without making the link (which would
+  // change the file's change time): its owner, root, or a user who may read
+  // and write it.
+  struct stat st {};
+  if (disk().stat_at(dir.fd(), name.c_str(), &st) != 0 || geteuid() == 0 ||
+      st.st_uid == geteuid() ||
+      faccessat(dir.fd(), name.c_str(), R_OK | W_OK, AT_EACCESS) == 0) {
+    return true;
+  }
+  std::fprintf(stderr,
+               "%s cannot be given the second name a safe rewrite keeps as its backup, as the "
+               "system lets only its owner or a user who may write it do that: make it writable "
+               "for this user (mode 0664 and its group), or run as its owner; nothing was "
+               "changed\n",
+               printable(dir.path_of(name)).c_str());
+  return false;
+}
+
 int stage(write_batch& batch, replacement file, std::string rename_failure) {
   if (file.finish() != 0) return -1;
   batch.add(std::move(file), std::move(rename_failure));

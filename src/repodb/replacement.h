@@ -135,6 +135,12 @@ class write_batch {
   std::vector<staged> files_;
 };
 
+// Whether name in dir can get the second name a write-back gives the old
+// version as its backup (the kernel's protected hard links refuse it to a
+// user who neither owns nor may write the file): reported, with the way
+// out, when not.
+bool may_back_up(const directory& dir, const std::string& name);
+
 // Finishes file and adds it to batch: 0, or -1 (reported; file discarded).
 int stage(write_batch& batch, replacement file, std::string rename_failure = {});
 

@@ -222,6 +222,15 @@ void hint_at_missing_cvsroot(const repo& r) {
   }
 }
 
+// What a write-back needs of the files that can be known now, before any
+// question: each can get its backup's second name.
+bool files_may_be_backed_up(const repo& r) {
+  for (const hfile& file : r.files) {
+    if (!may_back_up(*file.dir, file.name)) return false;
+  }
+  return true;
+}
+
 enum class registration { done, unreadable, refused };
 
 // Registers and reads the files, the password file first (the host file,
@@ -241,7 +250,9 @@ registration register_files(repo& r, open_mode mode) {
     }
   }
   r.has_users_file = hfile_add(r, "users", false, users_read, users_write) == 1;
-  if (changing && (users_file_unread(r) || !changes_would_last(r))) return registration::refused;
+  if (changing && (users_file_unread(r) || !changes_would_last(r) || !files_may_be_backed_up(r))) {
+    return registration::refused;
+  }
   return registration::done;
 }
 

@@ -1,6 +1,7 @@
 // Write-back that fails: the old files stay exactly as they were, nothing is
 // left behind, and the run says so with status 1.
 #include <gtest/gtest.h>
+#include <grp.h>
 #include <sched.h>
 #include <sys/mount.h>
 #include <sys/xattr.h>
@@ -115,6 +116,59 @@ TEST_F(write_failure, a_rewrite_keeps_the_acl_and_extended_attributes) {
   char value[16] = {};
   EXPECT_EQ(getxattr(passwd.c_str(), "user.note", value, sizeof value), 7);
   EXPECT_EQ(std::string(value), "keep me");
+}
+
+// A group administrator (neither root nor the files' owner) on files of the
+// group: where the files are writable for the group the run goes through
+// and says that the new files are now the administrator's; where they are
+// not, it is refused before any question, with the way out.
+TEST_F(write_failure, a_group_administrator_hears_what_the_run_does_to_the_files) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to act as another user";
+  // Outside the sandbox, which may sit in a directory only root may enter.
+  std::string place = "/tmp/rk-group-XXXXXX";
+  ASSERT_NE(mkdtemp(place.data()), nullptr);
+  chmod(place.c_str(), 0755);
+  const std::string tool = place + "/rosterkeep";
+  ASSERT_EQ(run_program({"cp", sandbox_tool(), tool}).status, 0);
+  const std::string group_repo = place + "/repo";
+  const std::string cvsroot = group_repo + "/CVSROOT";
+  ASSERT_EQ(run_program({"mkdir", "-p", cvsroot}).status, 0);
+  ASSERT_EQ(chown(cvsroot.c_str(), 0, 65534), 0);
+  ASSERT_EQ(chmod(cvsroot.c_str(), 0775), 0);
+  for (mode_t mode : {0664, 0644}) {
+    SCOPED_TRACE(mode);
+    for (const char* name : {"passwd", "users"}) {
+      std::string file = cvsroot + "/" + name;
+      write_file(file, std::string(name) == "passwd" ? "alice:ah:\nbob:bh:\n" : "alice:a@x\n");
+      ASSERT_EQ(chown(file.c_str(), 0, 65534), 0);
+      ASSERT_EQ(chmod(file.c_str(), mode), 0);
+    }
+    run_options options;
+    options.program = tool;
+    options.args = {"-d", group_repo, "email", "bob"};
+    options.input = "bob@x\n";
+    options.in_child = [] {
+      gid_t group = 65534;
+      if (setgroups(1, &group) != 0 || setgid(65534) != 0 || setuid(65534) != 0) _exit(99);
+    };
+    result r = run_tool(options);
+    if (mode == 0664) {
+      EXPECT_EQ(r.status, 0) << r.err;
+      EXPECT_NE(r.err.find("Warning: the new " + cvsroot + "/users belongs to nobody, not to root "
+                           "as the old one did: only root can give a file away\n"),
+                std::string::npos)
+          << r.err;
+      EXPECT_EQ(read_file(cvsroot + "/users"), "alice:a@x\nbob:bob@x\n");
+    } else {
+      EXPECT_EQ(r.status, 1);
+      EXPECT_EQ(r.out, "Unable to open " + group_repo + "\n");
+      EXPECT_NE(r.err.find("cannot be given the second name a safe rewrite keeps as its backup"),
+                std::string::npos)
+          << r.err;
+      EXPECT_EQ(read_file(cvsroot + "/users"), "alice:a@x\n");
+    }
+  }
+  run_program({"rm", "-rf", place});
 }
 
 // A default ACL on CVSROOT gives a new file an access ACL: the new version

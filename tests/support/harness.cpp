@@ -137,7 +137,7 @@ void reset_sandbox() {
 }
 
 result run_tool(const run_options& options) {
-  std::vector<std::string> argv{sandbox_tool()};
+  std::vector<std::string> argv{options.program.empty() ? sandbox_tool() : options.program};
   argv.insert(argv.end(), options.args.begin(), options.args.end());
   return run_child(argv, options, false);
 }

@@ -35,6 +35,8 @@ struct run_options {
   std::string cwd;
   // Runs in the child just before the tool starts (limits, mounts...).
   std::function<void()> in_child;
+  // Another copy of the tool to run (empty: the sandboxed one).
+  std::string program;
 };
 
 // Runs the sandboxed tool in a new session with no terminal.
