@@ -13,7 +13,7 @@ port=${PORT:-2401}
 # The server runs alice's sessions as the system user nobody.
 cvs -d "$repo" init
 touch "$repo/CVSROOT/users"  # addresses are kept only once it exists
-printf '%s\nnobody\nalice@example.org\n' "$(openssl passwd -6 'correct horse')" |
+printf '%s\nnobody\nalice@example.org\n' "$(openssl passwd -6 -stdin <<<'correct horse')" |
   rosterkeep -C -d "$repo" add alice
 rosterkeep -d "$repo" list
 
@@ -36,7 +36,7 @@ export HOME=$top  # cvs login keeps the password in ~/.cvspass
 cvs -d ":pserver:alice:correct horse@127.0.0.1:$port$repo" login
 
 # Through the server: add bob with -c, and bob logs in.
-printf '%s\nnobody\nbob@example.org\n' "$(openssl passwd -6 'battery staple')" |
+printf '%s\nnobody\nbob@example.org\n' "$(openssl passwd -6 -stdin <<<'battery staple')" |
   rosterkeep -c -C -d ":pserver:alice@127.0.0.1:$port$repo" add bob
 cvs -d ":pserver:bob:battery staple@127.0.0.1:$port$repo" login
 rosterkeep -d "$repo" list

@@ -55,6 +55,13 @@ int sync_directory(const directory& dir) {
   return -1;
 }
 
+// A file mounted over itself (a bind mount) is neither linked to nor
+// renamed over: EXDEV or EBUSY.
+void say_mount_point(const std::string& path) {
+  std::fprintf(stderr, "%s is a mount point of its own, which a rename cannot replace\n",
+               printable(path).c_str());
+}
+
 }  // namespace
 
 std::shared_ptr<directory> directory::open(const std::string& path) {
@@ -197,7 +204,9 @@ int write_batch::make_backups() {
       return disk().link_at(dir.fd(), each.file.name_.c_str(), dir.fd(), candidate.c_str());
     });
     if (each.backup.empty()) {
-      std::perror(each.file.target_path().c_str());
+      int error = errno;
+      std::perror(printable(each.file.target_path()).c_str());
+      if (error == EXDEV) say_mount_point(each.file.target_path());
       return -1;
     }
     each.backup_slot = remember_temp_file(dir.fd(), each.backup);
@@ -335,12 +344,14 @@ int write_batch::commit_held() {
     replacement& file = each.file;
     if (disk().rename_at(file.dir_->fd(), file.temp_.c_str(), file.dir_->fd(),
                          file.name_.c_str()) != 0) {
+      int error = errno;
       if (each.rename_failure.empty()) {
-        std::perror(file.target_path().c_str());
+        std::perror(printable(file.target_path()).c_str());
       } else {
         std::fputs(each.rename_failure.c_str(), stderr);
         std::perror(nullptr);
       }
+      if (error == EBUSY || error == EXDEV) say_mount_point(file.target_path());
       put_back();
       return -1;
     }
