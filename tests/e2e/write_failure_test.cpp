@@ -138,7 +138,7 @@ TEST_F(write_failure, a_group_administrator_hears_what_the_run_does_to_the_files
   ASSERT_EQ(run_program({"mkdir", "-p", cvsroot}).status, 0);
   ASSERT_EQ(chown(cvsroot.c_str(), 0, 65534), 0);
   ASSERT_EQ(chmod(cvsroot.c_str(), 0775), 0);
-  for (mode_t mode : {0664, 0644}) {
+  for (mode_t mode : {mode_t{0664}, mode_t{0644}}) {
     SCOPED_TRACE(mode);
     for (const char* name : {"passwd", "users"}) {
       std::string file = cvsroot + "/" + name;
