@@ -73,7 +73,11 @@ std::optional<file_text> read_open_file(int fd, const std::string& path) {
     return std::nullopt;
   }
   if (holes < 0 || !read_all(fd, file.text, static_cast<std::size_t>(file.status.st_size))) {
-    std::perror(printable(path).c_str());
+    if (errno == EAGAIN) {
+      report(path, "it became shorter while it was read (another program is changing it)");
+    } else {
+      std::perror(printable(path).c_str());
+    }
     return std::nullopt;
   }
   return file;

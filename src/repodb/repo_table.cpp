@@ -40,8 +40,6 @@ int lowest_empty_slot() {
   return -1;
 }
 
-// The directory whose CVSROOT holds the files: a fresh checkout, or the
-// repository itself. Nothing when there is none.
 // The location as CVS is given it: a local repository's relative path made
 // absolute (CVS refuses one), from the directory the run started in.
 std::string cvs_location(const std::string& location) {
@@ -60,6 +58,8 @@ std::string cvs_location(const std::string& location) {
   return std::string(prefix) + cwd.data() + "/" + std::string(path);
 }
 
+// The directory whose CVSROOT holds the files: a fresh checkout, or the
+// repository itself. Nothing when there is none.
 std::optional<std::string> open_workdir(const repo& r) {
   if (r.use_cvs) {
     remove_stopped_checkouts();
@@ -153,10 +153,9 @@ std::optional<std::string> repo_lock_path(const repo& r, bool& refused) {
 }
 
 // Locks what a changing run may rewrite, before anything is read: the host
-// file first, then the repository's own files.
-// A checkout's files go with the run, so no journal names them from
-// beside the repository's lock; the host file's journal may, and recovery
-// passes over a checkout that is gone.
+// file first, then the repository's own files. A checkout's files go with
+// the run, so no journal names them from beside the repository's lock; the
+// host file's journal may, and recovery passes over a checkout that is gone.
 bool lock_files(repo& r) {
   if (host_file_may_be_used(r) &&
       !take_lock(r, std::string(fixed_paths::sys_passwd) + ".lock", true)) {
@@ -169,9 +168,8 @@ bool lock_files(repo& r) {
 
 // A run that only reads never waits for the lock, but where a killed run
 // left its files half replaced and nobody holds the lock, it puts them back
-// first, as a changing run would.
-// false when what a killed run left cannot be put back: its files would be
-// shown mixed.
+// first, as a changing run would: false when that fails, as its files would
+// be shown mixed.
 bool recover_if_idle(const std::string& lock_path) {
   struct stat st {};
   if (lstat(journal_beside(lock_path).c_str(), &st) != 0) return true;
